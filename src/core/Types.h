@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+namespace rvw {
+
+// How a group's members were judged alike. A lower value is a more certain match;
+// grouping relies on that order when it merges groups.
+enum MatchTier : int {
+    Identical = 0,
+    SameAudio = 1,
+    Acoustic = 2,
+    Metadata = 3,
+    Unmatched = 4,
+};
+
+QString matchTierName(MatchTier tier);
+QString matchTierDescription(MatchTier tier);
+
+enum KeeperPolicy : int {
+    HighestBitrate = 0,
+    LongestDuration = 1,
+    LargestFile = 2,
+    PreferredFormat = 3,
+    ShallowestFolder = 4,
+    OldestFile = 5,
+    NewestFile = 6,
+    MostCompleteTags = 7,
+};
+
+QString keeperPolicyLabel(int policy);
+
+// Everything known about one audio file.
+struct TrackInfo
+{
+    int id = -1;
+    QString path;
+    QString fileName;
+    QString format;
+    qint64 size = 0;
+    QDateTime mtime;
+    QString title;
+    QString artist;
+    QString album;
+    QString albumArtist;
+    QString genre;
+    QString year;
+    QString comment;
+    int trackNo = 0;
+    qint64 durationMs = 0;
+    int bitrate = 0;
+    int sampleRate = 0;
+    int channels = 0;
+    QString fullHash;
+    QString audioHash;
+    QList<quint32> fingerprint;
+    QList<quint32> fingerprintMask;
+    QList<quint32> fingerprintAlt;
+    QList<quint32> fingerprintAltMask;
+    bool analysed = false;
+    bool fromCache = false;
+    QString error;
+
+    QString displayTitle() const;
+    QString displayArtist() const;
+    QString qualityString() const;
+};
+
+// A set of files judged to be copies of one another; members are TrackInfo::id values.
+struct MatchGroup
+{
+    int id = 0;
+    MatchTier tier = Unmatched;
+    QList<int> members;
+    int keeper = -1;
+    double confidence = 1.0;
+    qint64 reclaimableBytes = 0;
+};
+
+struct FingerprintResult
+{
+    QList<quint32> fingerprint;
+    QList<quint32> fingerprintMask;
+    QList<quint32> fingerprintAlt;
+    QList<quint32> fingerprintAltMask;
+    qint64 durationMs = 0;
+    QString error;
+};
+
+struct ScanOptions
+{
+    QStringList folders;
+    QStringList extensions{"mp3", "flac", "wav", "m4a", "aac", "ogg", "opus", "aiff", "aif", "wma", "mp2"};
+    QStringList excludes{"*/.Trash/*", "*/#recycle/*", "*/Ravelwick Quarantine/*"};
+    bool followSymlinks = false;
+    bool includeHidden = false;
+    qint64 minBytes = 32768;
+    qint64 minDurationMs = 5000;
+    bool detectIdentical = true;
+    bool detectSameAudio = true;
+    bool detectAcoustic = true;
+    bool detectMetadata = false;
+    int engine = 1; // 0 built-in analyser, 1 fpcalc
+    int fingerprintSeconds = 60;
+    double threshold = 0.25;
+    double chromaprintThreshold = 0.12;
+    int durationTolerance = 5;
+    int decoderThreads = 4;
+    int metadataTolerance = 3000;
+    bool useCache = true;
+    int keeperPolicy = HighestBitrate;
+    QStringList preferredFormats{"flac", "wav", "aiff", "mp3", "m4a", "ogg", "opus", "wma"};
+};
+
+} // namespace rvw
+
+Q_DECLARE_METATYPE(rvw::TrackInfo)
+Q_DECLARE_METATYPE(rvw::MatchGroup)
+Q_DECLARE_METATYPE(rvw::ScanOptions)
+Q_DECLARE_METATYPE(rvw::FingerprintResult)
