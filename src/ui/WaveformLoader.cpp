@@ -20,8 +20,11 @@ void Envelope::levelsAt(qint64 ms, double &leftLevel, double &rightLevel) const
     rightLevel = 0.0;
     if (left.isEmpty() || bucketMs <= 0)
         return;
+    // Checked before dividing: the division rounds -39..-1 ms towards the first bucket.
+    if (ms < 0)
+        return;
     const qint64 index = ms / bucketMs;
-    if (index < 0 || index >= left.size())
+    if (index >= left.size())
         return;
     leftLevel = left.at(index);
     rightLevel = index < right.size() ? right.at(index) : leftLevel;
@@ -183,6 +186,8 @@ private:
         EnvelopeBuilder builder;
         QString errorText;
         bool done = false;
+        // The decoder forgets the duration when it is stopped early, so keep what it said.
+        qint64 durationMs = 0;
         QAudioDecoder decoder;
         QEventLoop loop;
         QTimer timeout;
@@ -191,6 +196,8 @@ private:
 
         const auto finishEarly = [&] {
             done = true;
+            if (decoder.duration() > 0)
+                durationMs = decoder.duration();
             decoder.stop();
             loop.quit();
         };
@@ -208,6 +215,10 @@ private:
                     return;
                 }
             }
+        });
+        QObject::connect(&decoder, &QAudioDecoder::durationChanged, &loop, [&](qint64 ms) {
+            if (ms > 0)
+                durationMs = ms;
         });
         QObject::connect(&decoder, &QAudioDecoder::finished, &loop, [&] {
             done = true;
@@ -227,7 +238,9 @@ private:
             loop.exec();
         timeout.stop();
 
-        const Envelope envelope = builder.finish(decoder.duration());
+        if (decoder.duration() > 0)
+            durationMs = decoder.duration();
+        const Envelope envelope = builder.finish(durationMs);
         decoder.stop();
         if (!isCurrent(request))
             return;
