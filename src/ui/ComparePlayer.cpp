@@ -147,7 +147,11 @@ QWidget *ComparePlayer::buildChannel(Deck deck)
     ch.scrubber = new vfd::Scrubber(ch.panel);
     ch.scrubber->setObjectName(QStringLiteral("scrubber") + letter);
     connect(ch.scrubber, &vfd::Scrubber::seekRequested, this, [this, deck](qint64 ms) { seek(deck, ms); });
+    // The scrubber has no natural height of its own: without these it is squeezed to nothing
+    // by the rows above it.
+    ch.scrubber->setMinimumHeight(24);
     grid->addWidget(ch.scrubber, 2, 0, 1, 3);
+    grid->setRowStretch(2, 1);
     return ch.panel;
 }
 

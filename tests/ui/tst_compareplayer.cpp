@@ -473,9 +473,10 @@ private slots:
         TrackInfo b = m_flac;
         b.sampleRate = 44100;
         b.channels = 2;
-        loadBoth(p);
         p.loadDeck(ComparePlayer::A, a);
         p.loadDeck(ComparePlayer::B, b);
+        QTRY_VERIFY_WITH_TIMEOUT(!deckOf(p, "A").scrubber->isBusy() && !deckOf(p, "B").scrubber->isBusy(),
+                                 15000);
         p.seek(ComparePlayer::A, 2500);
         p.playPause();
         waitPlaying(deckOf(p, "A"), 3100);
