@@ -3,6 +3,7 @@
 #include <QAudioBuffer>
 #include <QAudioDecoder>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QList>
 #include <QThread>
 #include <QTimer>
@@ -232,7 +233,8 @@ private:
         QObject::connect(&timeout, &QTimer::timeout, &loop, finishEarly);
 
         timeout.start();
-        decoder.setSource(QUrl::fromLocalFile(request.path));
+        // A relative path would not open.
+        decoder.setSource(QUrl::fromLocalFile(QFileInfo(request.path).absoluteFilePath()));
         decoder.start();
         if (!done)
             loop.exec();
