@@ -270,6 +270,46 @@ QVariant field(const AudioMetadata &m, const QString &key)
 
 using Expect = QVariantMap;
 
+bool runFfmpeg(const QStringList &args, QString *error)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("ffmpeg"),
+            QStringList{"-nostdin", "-hide_banner", "-loglevel", "error", "-y"} + args);
+    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!ok && error)
+        *error = QString::fromLocal8Bit(p.readAll());
+    return ok;
+}
+
+// What ffprobe reports: sample rate, channels and duration in milliseconds.
+bool probe(const QString &path, int *rate, int *channels, qint64 *durationMs)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"),
+            {"-v", "error", "-show_entries", "stream=sample_rate,channels:format=duration", "-of",
+             "default=noprint_wrappers=1", path});
+    if (!p.waitForFinished(30000) || p.exitCode() != 0)
+        return false;
+    const QStringList lines = QString::fromLatin1(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        const QString value = line.section('=', 1);
+        if (line.startsWith("sample_rate="))
+            *rate = value.toInt();
+        else if (line.startsWith("channels="))
+            *channels = value.toInt();
+        else if (line.startsWith("duration="))
+            *durationMs = qRound64(value.toDouble() * 1000);
+    }
+    return true;
+}
+
+QByteArray readWhole(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TstTagReader : public QObject
@@ -748,6 +788,234 @@ private slots:
         QTest::newRow("not aiff") << "aiff" << QByteArray("RIFF........") << false << Expect{};
     }
     void aiff() { checkRow(); }
+
+    void ffmpegFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("codec");
+        QTest::addColumn<QString>("formatName");
+        QTest::addColumn<int>("frameMs"); // one coded frame: the duration tolerance
+        QTest::addColumn<bool>("hasRange");
+        QTest::newRow("mp3 cbr id3v2.3")
+            << "cbr.mp3" << QStringList{"-c:a", "libmp3lame", "-b:a", "128k", "-id3v2_version", "3"}
+            << "MPEG Audio" << 27 << true;
+        QTest::newRow("mp3 vbr id3v2.4")
+            << "vbr.mp3" << QStringList{"-c:a", "libmp3lame", "-q:a", "4", "-id3v2_version", "4"}
+            << "MPEG Audio" << 27 << true;
+        QTest::newRow("flac") << "a.flac" << QStringList{"-c:a", "flac"} << "FLAC" << 1 << true;
+        QTest::newRow("ogg vorbis") << "a.ogg" << QStringList{"-c:a", "libvorbis"} << "Ogg Vorbis" << 24
+                                    << false;
+        QTest::newRow("opus") << "a.opus" << QStringList{"-c:a", "libopus"} << "Opus" << 20 << false;
+        QTest::newRow("m4a") << "a.m4a" << QStringList{"-c:a", "aac"} << "MPEG-4 Audio" << 24 << true;
+        QTest::newRow("wav") << "a.wav" << QStringList{"-c:a", "pcm_s16le"} << "WAVE" << 1 << true;
+        QTest::newRow("aiff") << "a.aiff"
+                              << QStringList{"-c:a", "pcm_s16be", "-metadata",
+                                             QString::fromUtf8("author=Ärtist")}
+                              << "AIFF" << 1 << true;
+    }
+    void ffmpegFiles()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, codec);
+        QFETCH(QString, formatName);
+        QFETCH(int, frameMs);
+        QFETCH(bool, hasRange);
+        const QString path = m_dir.filePath(file);
+        QString error;
+        QVERIFY2(runFfmpeg(QStringList{"-f", "lavfi", "-i", "sine=frequency=440:duration=3:sample_rate=44100",
+                                       "-ac", "2"} +
+                               codec +
+                               QStringList{"-metadata", QString::fromUtf8("title=Tïtle One"), "-metadata",
+                                           QString::fromUtf8("artist=Ärtist"), "-metadata", "album=Album",
+                                           "-metadata", "genre=Jazz", "-metadata", "date=2021", "-metadata",
+                                           "track=4/10", "-metadata", "comment=Cmt", path},
+                           &error),
+                 qPrintable(error));
+        int rate = 0, channels = 0;
+        qint64 durationMs = 0;
+        QVERIFY(probe(path, &rate, &channels, &durationMs));
+
+        AudioMetadata meta;
+        QVERIFY2(TagReader::read(path, meta, &error), qPrintable(error));
+        QCOMPARE(meta.formatName, formatName);
+        QCOMPARE(meta.channels, channels);
+        if (formatName != QLatin1String("MPEG-4 Audio")) // the MP4 walk does not read the sample rate
+            QCOMPARE(meta.sampleRate, rate);
+        QVERIFY2(
+            qAbs(meta.durationMs - durationMs) <= frameMs,
+            qPrintable(QStringLiteral("%1 ms against ffprobe's %2 ms").arg(meta.durationMs).arg(durationMs)));
+        QVERIFY(meta.bitrate > 0);
+        QCOMPARE(meta.hasAudioRange, hasRange);
+        if (hasRange)
+            QVERIFY(meta.audioOffset > 0 && meta.audioLength > 0 &&
+                    meta.audioOffset + meta.audioLength <= QFileInfo(path).size());
+        // RIFF INFO and AIFF text chunks are Latin-1, so ffmpeg's UTF-8 bytes read as Latin-1 there.
+        const bool latin1 = formatName == QLatin1String("WAVE") || formatName == QLatin1String("AIFF");
+        auto written = [&](const char *utf8) {
+            return latin1 ? QString::fromLatin1(utf8) : QString::fromUtf8(utf8);
+        };
+        QCOMPARE(meta.title, written("T\xc3\xaftle One"));
+        QCOMPARE(meta.artist, written("\xc3\x84rtist"));
+        if (formatName == QLatin1String("AIFF")) // AIFF carries only a name and an author
+            return;
+        QCOMPARE(meta.album, QStringLiteral("Album"));
+        QCOMPARE(meta.genre, QStringLiteral("Jazz"));
+        QCOMPARE(meta.year, QStringLiteral("2021"));
+        // ffmpeg writes the track of a WAVE file as IPRT and an MP3 comment as TXXX, neither of
+        // which the reader takes.
+        if (formatName != QLatin1String("WAVE"))
+            QCOMPARE(meta.trackNo, 4);
+        if (formatName != QLatin1String("MPEG Audio"))
+            QCOMPARE(meta.comment, QStringLiteral("Cmt"));
+    }
+
+    // Copies whose tags differ but whose coded audio is the same share the payload hash.
+    void payloadIdentity_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QStringList>("baseCodec");
+        QTest::addColumn<QStringList>("variantArgs"); // applied with -c copy to the base
+        QTest::addColumn<QByteArray>("appended");     // bytes added to the end of the variant
+        const QStringList mp3{"-c:a",           "libmp3lame", "-b:a",      "96k",
+                              "-id3v2_version", "3",          "-metadata", "title=Base"};
+        const QStringList flac{"-c:a", "flac", "-metadata", "title=Base"};
+        QTest::newRow("mp3 other tags")
+            << "mp3" << mp3 << QStringList{"-metadata", "title=Other", "-metadata", "artist=New"}
+            << QByteArray();
+        QTest::newRow("mp3 resized id3v2")
+            << "mp3" << mp3 << QStringList{"-metadata", "comment=" + QString(5000, 'c')} << QByteArray();
+        QTest::newRow("mp3 id3v2.4") << "mp3" << mp3 << QStringList{"-id3v2_version", "4"} << QByteArray();
+        QTest::newRow("mp3 with id3v1")
+            << "mp3" << mp3 << QStringList{"-write_id3v1", "1", "-metadata", "artist=V1"} << QByteArray();
+        QTest::newRow("mp3 with apev2")
+            << "mp3" << mp3 << QStringList{"-metadata", "title=Base"} << apeTag(true, 64);
+        QTest::newRow("mp3 with apev2 and id3v1") << "mp3" << mp3 << QStringList{"-metadata", "title=Base"}
+                                                  << apeTag(false, 20) + id3v1("x", "y", 2, 3);
+        QTest::newRow("flac other comments")
+            << "flac" << flac << QStringList{"-metadata", "title=Other", "-metadata", "genre=Ska"}
+            << QByteArray();
+    }
+    void payloadIdentity()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QStringList, baseCodec);
+        QFETCH(QStringList, variantArgs);
+        QFETCH(QByteArray, appended);
+        const QString base = m_dir.filePath(QStringLiteral("base%1.%2").arg(++m_serial).arg(suffix));
+        const QString variant = m_dir.filePath(QStringLiteral("variant%1.%2").arg(++m_serial).arg(suffix));
+        QString error;
+        QVERIFY2(
+            runFfmpeg(QStringList{"-f", "lavfi", "-i", "sine=frequency=330:duration=2:sample_rate=44100"} +
+                          baseCodec + QStringList{base},
+                      &error),
+            qPrintable(error));
+        QVERIFY2(runFfmpeg(QStringList{"-i", base, "-map_metadata", "0", "-c", "copy"} + variantArgs +
+                               QStringList{variant},
+                           &error),
+                 qPrintable(error));
+        if (!appended.isEmpty()) {
+            QFile f(variant);
+            QVERIFY(f.open(QIODevice::Append));
+            QCOMPARE(f.write(appended), appended.size());
+        }
+        AudioMetadata a, b;
+        QVERIFY2(TagReader::read(base, a, &error), qPrintable(error));
+        QVERIFY2(TagReader::read(variant, b, &error), qPrintable(error));
+        QVERIFY(a.hasAudioRange && b.hasAudioRange);
+        QCOMPARE(b.audioLength, a.audioLength);
+        const QString payloadA = Hasher::hashRange(base, a.audioOffset, a.audioLength, &error);
+        const QString payloadB = Hasher::hashRange(variant, b.audioOffset, b.audioLength, &error);
+        QCOMPARE(payloadA.size(), 64);
+        QCOMPARE(payloadB, payloadA);
+        QVERIFY(Hasher::hashWholeFile(base, &error) != Hasher::hashWholeFile(variant, &error));
+    }
+
+    // Damaged files never crash the reader and always fail with the container message.
+    void damagedFiles_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QStringList>("codec");
+        QTest::newRow("mp3") << "mp3" << QStringList{"-c:a", "libmp3lame", "-metadata", "title=T"};
+        QTest::newRow("flac") << "flac" << QStringList{"-c:a", "flac", "-metadata", "title=T"};
+        QTest::newRow("ogg") << "ogg" << QStringList{"-c:a", "libvorbis", "-metadata", "title=T"};
+        QTest::newRow("opus") << "opus" << QStringList{"-c:a", "libopus"};
+        QTest::newRow("m4a") << "m4a" << QStringList{"-c:a", "aac", "-metadata", "title=T"};
+        QTest::newRow("wav") << "wav" << QStringList{"-c:a", "pcm_s16le", "-metadata", "title=T"};
+        QTest::newRow("aiff") << "aiff" << QStringList{"-c:a", "pcm_s16be"};
+    }
+    void damagedFiles()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QStringList, codec);
+        const QString source = m_dir.filePath(QStringLiteral("whole%1.%2").arg(++m_serial).arg(suffix));
+        QString error;
+        QVERIFY2(
+            runFfmpeg(QStringList{"-f", "lavfi", "-i", "sine=frequency=500:duration=0.5:sample_rate=22050"} +
+                          codec + QStringList{source},
+                      &error),
+            qPrintable(error));
+        const QByteArray whole = readWhole(source);
+        QVERIFY(whole.size() > 1024);
+        const QString expected = QStringLiteral("Unrecognised or damaged %1 container").arg(suffix.toUpper());
+
+        // Every cut in the headers, then cuts spread through the rest.
+        QList<qsizetype> cuts;
+        for (qsizetype n = 0; n < 1024; ++n)
+            cuts << n;
+        for (int i = 1; i < 64; ++i)
+            cuts << 1024 + (whole.size() - 1024) * i / 64;
+        cuts << whole.size() - 1;
+        const QString path = m_dir.filePath(QStringLiteral("cut.%1").arg(suffix));
+        int failures = 0;
+        for (qsizetype n : cuts) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(whole.left(n));
+            f.close();
+            AudioMetadata meta;
+            error.clear();
+            if (TagReader::read(path, meta, &error)) {
+                QVERIFY(error.isEmpty());
+            } else {
+                QCOMPARE(error, expected);
+                ++failures;
+            }
+            // Whatever the reader claims as payload lies inside the file (a missing pad byte aside).
+            if (meta.hasAudioRange)
+                QVERIFY2(meta.audioOffset >= 0 && meta.audioLength >= 1 &&
+                             meta.audioOffset + meta.audioLength <= n + 1,
+                         qPrintable(QStringLiteral("cut at %1").arg(n)));
+        }
+        QVERIFY(failures > 0); // at least the empty and header-only cuts fail
+
+        // Random bytes after the right magic, so the walks go deep.
+        const QHash<QString, QByteArray> magic = {{"mp3", "ID3\x03"},
+                                                  {"flac", "fLaC"},
+                                                  {"ogg", "OggS"},
+                                                  {"opus", "OggS"},
+                                                  {"m4a", QByteArray("\0\0\0\x10", 4)},
+                                                  {"wav", "RIFF\xff\xff\xff\xffWAVE"},
+                                                  {"aiff", "FORM\xff\xff\xff\xff"
+                                                           "AIFF"}};
+        QRandomGenerator random(0x5eed + m_serial);
+        for (int round = 0; round < 300; ++round) {
+            QByteArray noise(random.bounded(4096), '\0');
+            for (char &c : noise)
+                c = char(random.bounded(256));
+            if (round % 2 == 0)
+                noise.prepend(magic.value(suffix));
+            else if (round % 3 == 0)
+                noise = whole.left(random.bounded(int(whole.size()))) + noise; // good start, bad rest
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(noise);
+            f.close();
+            AudioMetadata meta;
+            error.clear();
+            if (!TagReader::read(path, meta, &error))
+                QCOMPARE(error, expected);
+        }
+    }
 
     void unknownSuffixAndOpenFailure()
     {
