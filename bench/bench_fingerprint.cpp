@@ -7,25 +7,19 @@
 #include "audio/Chromaprint.h"
 #include "audio/Fingerprint.h"
 
+#include "BenchClock.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 using namespace rvw;
 
 namespace {
-
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
 
 // Chords, a beat and noise bursts, from ffmpeg's expression source.
 bool makeRecording(const QString &path, int seconds, int variant)

@@ -1,8 +1,12 @@
 #include "audio/Hasher.h"
 
+#include "audio/Sha256.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QObject>
+
+#include <limits>
 
 namespace rvw::Hasher {
 
@@ -13,11 +17,30 @@ constexpr qint64 kSampleSize = 65536;
 
 bool openForHashing(QFile &f, const QString &path, QString *error)
 {
-    if (f.open(QIODevice::ReadOnly))
+    // The reads are 1 MiB blocks already; the device's own buffer would only add a copy.
+    if (f.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return true;
     if (error)
         *error = QObject::tr("Cannot read %1: %2").arg(path, f.errorString());
     return false;
+}
+
+// Feeds up to `length` bytes from the current position in blocks of at most 1 MiB, so memory use
+// stays bounded whatever the size. False when a read failed (the end of the file is no failure).
+bool feedToEnd(QFile &f, qint64 length, Sha256 &hash)
+{
+    QByteArray block(int(kBlockSize), Qt::Uninitialized);
+    qint64 remaining = length;
+    while (remaining >= 1) {
+        const qint64 got = f.read(block.data(), qMin(remaining, kBlockSize));
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        remaining -= got;
+        hash.addData(block.constData(), got);
+    }
+    return true;
 }
 
 } // namespace
@@ -27,8 +50,8 @@ QString hashWholeFile(const QString &path, QString *error)
     QFile f(path);
     if (!openForHashing(f, path, error))
         return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&f)) {
+    Sha256 hash;
+    if (!feedToEnd(f, std::numeric_limits<qint64>::max(), hash)) {
         if (error)
             *error = QObject::tr("Read error while hashing %1").arg(path);
         return {};
@@ -48,17 +71,10 @@ QString hashRange(const QString &path, qint64 offset, qint64 length, QString *er
             *error = QObject::tr("Cannot seek within %1").arg(path);
         return {};
     }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray block;
-    qint64 remaining = length;
-    while (remaining >= 1) {
-        block.resize(qMin(remaining, kBlockSize));
-        const qint64 got = f.read(block.data(), block.size());
-        if (got <= 0)
-            break;
-        remaining -= got;
-        hash.addData(QByteArrayView(block.constData(), got));
-    }
+    Sha256 hash;
+    // A read error inside the range ends the hash where the readable bytes end, as the end of
+    // the file does.
+    feedToEnd(f, length, hash);
     return QString::fromLatin1(hash.result().toHex());
 }
 
