@@ -82,6 +82,9 @@ struct PhaseProgress
     }
 };
 
+// Links every track to the first one carrying the same hash. Tracks already joined by an
+// earlier, more certain phase are left as they are: byte-identical copies also share their
+// payload hash, and linking them again would demote their group to the payload tier.
 void linkEqualHashes(const QList<TrackInfo> &tracks, QString TrackInfo::*field, MatchTier tier, UnionFind &uf)
 {
     QHash<QString, int> firstSeen;
@@ -93,7 +96,7 @@ void linkEqualHashes(const QList<TrackInfo> &tracks, QString TrackInfo::*field, 
         const auto it = firstSeen.constFind(hash);
         if (it == firstSeen.constEnd())
             firstSeen.insert(hash, i);
-        else
+        else if (uf.find(it.value()) != uf.find(i))
             uf.link(it.value(), i, tier);
     }
 }

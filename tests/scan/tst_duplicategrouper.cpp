@@ -118,6 +118,26 @@ private slots:
             QCOMPARE(g[0].tier, SameAudio);
     }
 
+    void identicalCopiesStayIdentical()
+    {
+        // Byte copies share the payload hash too; a third copy with other tags makes the
+        // group a same-audio group.
+        QList<TrackInfo> t{track(0, "/a"), track(1, "/b"), track(2, "/c")};
+        t[0].fullHash = t[1].fullHash = "f";
+        t[0].audioHash = t[1].audioHash = "p";
+        t[2].fullHash = "g";
+        t[2].audioHash = "q";
+        QList<MatchGroup> g = DuplicateGrouper::group(t, hashOnly(), QAtomicInt(0));
+        QCOMPARE(g.size(), 1);
+        QCOMPARE(g[0].tier, Identical);
+        QCOMPARE(g[0].confidence, 1.0);
+        t[2].audioHash = "p";
+        g = DuplicateGrouper::group(t, hashOnly(), QAtomicInt(0));
+        QCOMPARE(g.size(), 1);
+        QCOMPARE(g[0].members.size(), 3);
+        QCOMPARE(g[0].tier, SameAudio);
+    }
+
     void emptyHashesNeverMatch()
     {
         QList<TrackInfo> t{track(0, "/a"), track(1, "/b")};
@@ -395,7 +415,8 @@ private slots:
         QTest::newRow("accents") << "Café Noir" << "caf noir";
         QTest::newRow("only qualifier") << "(Remix)" << "";
         QTest::newRow("plain bracket kept") << "Song (Part 2)" << "song part 2";
-        QTest::newRow("spaces") << "  A   B\tC  " << "a b c";
+        QTest::newRow("spaces collapse") << "  A   B  C  " << "a b c";
+        QTest::newRow("tab is dropped, not spaced") << "A\tB" << "ab";
         QTest::newRow("the inside") << "Into the Void" << "into the void";
         QTest::newRow("theory") << "Theory" << "theory";
         QTest::newRow("non latin") << "Песня 1" << "1";
