@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/Types.h"
+
+#include <QAtomicInt>
+#include <QObject>
+
+#include <memory>
+
+namespace rvw {
+
+class CacheDatabase;
+
+// Runs one whole scan on the thread it lives on: discovery, cache check, tag reading
+// and hashing, fingerprinting, cache update and grouping. Every scan ends with exactly
+// one `finished`, also when cancelled or when nothing was found.
+class ScanController : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ScanController(QObject *parent = nullptr);
+    ~ScanController() override;
+
+    bool isRunning() const { return m_running.loadAcquire() != 0; }
+
+public slots:
+    void start(const rvw::ScanOptions &options);
+    // Safe to call from any thread.
+    void cancel();
+
+signals:
+    void started();
+    void phaseChanged(const QString &phase);
+    void progress(int done, int total, const QString &detail);
+    void logMessage(const QString &message);
+    void finished(const QList<rvw::TrackInfo> &tracks, const QList<rvw::MatchGroup> &groups, bool cancelled,
+                  qint64 elapsedMs);
+    void failed(const QString &error);
+
+private:
+    void openCache();
+    void analyseTags(QList<TrackInfo> &tracks, const ScanOptions &options);
+    void fingerprint(QList<TrackInfo> &tracks, const ScanOptions &options, bool useFpcalc);
+    void storeInCache(const QList<TrackInfo> &tracks, int engine);
+
+    QAtomicInt m_cancel;
+    QAtomicInt m_running;
+    std::unique_ptr<CacheDatabase> m_cache;
+};
+
+} // namespace rvw

@@ -1,0 +1,329 @@
+#include "scan/CacheDatabase.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QThread>
+#include <QtTest>
+
+using namespace rvw;
+
+namespace {
+
+TrackInfo sampleTrack(const QString &path)
+{
+    TrackInfo t;
+    t.path = path;
+    t.size = 123456789012LL;
+    t.mtime = QDateTime::fromSecsSinceEpoch(1700000000);
+    t.fullHash = QString(64, 'a');
+    t.audioHash = QString(64, 'b');
+    t.title = QStringLiteral("Tëst – title");
+    t.artist = "Artist";
+    t.album = "Album";
+    t.albumArtist = "Album Artist";
+    t.genre = "Jazz+Funk";
+    t.year = "1999";
+    t.comment = "a comment, with 'quotes'";
+    t.trackNo = 7;
+    t.durationMs = 3LL * 3600 * 1000 + 5;
+    t.bitrate = 320;
+    t.sampleRate = 44100;
+    t.channels = 2;
+    t.fingerprint = {0u, 1u, 0xFFFFFFFFu, 0x80000000u};
+    t.fingerprintMask = {0xFFFFFFFFu, 0u, 0x0F0F0F0Fu, 1u};
+    t.fingerprintAlt = {42u};
+    t.fingerprintAltMask = {};
+    return t;
+}
+
+TrackInfo keyOnly(const TrackInfo &t)
+{
+    TrackInfo k;
+    k.path = t.path;
+    k.size = t.size;
+    k.mtime = t.mtime;
+    return k;
+}
+
+} // namespace
+
+class TestCacheDatabase : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName("KestrilonTest");
+        QCoreApplication::setApplicationName("RavelwickCacheTest");
+    }
+
+    void init()
+    {
+        // Every test starts from a fresh file.
+        const QString path = CacheDatabase::defaultPath();
+        QFile::remove(path);
+        QFile::remove(path + "-wal");
+        QFile::remove(path + "-shm");
+    }
+
+    void pathIsInTestLocation()
+    {
+        QVERIFY(CacheDatabase::defaultPath().endsWith("/analysis-cache.sqlite"));
+        QVERIFY2(CacheDatabase::defaultPath().contains("qttest") || CacheDatabase::defaultPath().contains(".qttest"),
+                 qPrintable(CacheDatabase::defaultPath()));
+    }
+
+    void roundTripEveryField()
+    {
+        CacheDatabase db;
+        QString error;
+        QVERIFY2(db.open(&error), qPrintable(error));
+        const TrackInfo t = sampleTrack("/lib/a.flac");
+        db.store(t, 0);
+        QCOMPARE(db.rowCount(), 1);
+
+        TrackInfo back = keyOnly(t);
+        QVERIFY(db.lookup(back, 0));
+        QVERIFY(back.analysed);
+        QVERIFY(back.fromCache);
+        QCOMPARE(back.fullHash, t.fullHash);
+        QCOMPARE(back.audioHash, t.audioHash);
+        QCOMPARE(back.title, t.title);
+        QCOMPARE(back.artist, t.artist);
+        QCOMPARE(back.album, t.album);
+        QCOMPARE(back.albumArtist, t.albumArtist);
+        QCOMPARE(back.genre, t.genre);
+        QCOMPARE(back.year, t.year);
+        QCOMPARE(back.comment, t.comment);
+        QCOMPARE(back.trackNo, t.trackNo);
+        QCOMPARE(back.durationMs, t.durationMs);
+        QCOMPARE(back.bitrate, t.bitrate);
+        QCOMPARE(back.sampleRate, t.sampleRate);
+        QCOMPARE(back.channels, t.channels);
+        QCOMPARE(back.fingerprint, t.fingerprint);
+        QCOMPARE(back.fingerprintMask, t.fingerprintMask);
+        QCOMPARE(back.fingerprintAlt, t.fingerprintAlt);
+        QVERIFY(back.fingerprintAltMask.isEmpty());
+    }
+
+    void misses_data()
+    {
+        QTest::addColumn<qint64>("sizeDelta");
+        QTest::addColumn<int>("mtimeDelta");
+        QTest::addColumn<int>("engine");
+        QTest::addColumn<bool>("hit");
+        QTest::newRow("unchanged") << qint64(0) << 0 << 0 << true;
+        QTest::newRow("size changed") << qint64(1) << 0 << 0 << false;
+        QTest::newRow("mtime one second later") << qint64(0) << 1 << 0 << false;
+        QTest::newRow("mtime one second earlier") << qint64(0) << -1 << 0 << false;
+        QTest::newRow("other engine") << qint64(0) << 0 << 1 << false;
+    }
+    void misses()
+    {
+        QFETCH(qint64, sizeDelta);
+        QFETCH(int, mtimeDelta);
+        QFETCH(int, engine);
+        QFETCH(bool, hit);
+        CacheDatabase db;
+        QVERIFY(db.open());
+        const TrackInfo t = sampleTrack("/lib/b.mp3");
+        db.store(t, 0);
+        TrackInfo probe = keyOnly(t);
+        probe.size += sizeDelta;
+        probe.mtime = probe.mtime.addSecs(mtimeDelta);
+        QCOMPARE(db.lookup(probe, engine), hit);
+        if (!hit) {
+            QVERIFY(!probe.analysed);
+            QVERIFY(probe.title.isEmpty());
+        }
+    }
+
+    void subSecondMtimeStillHits()
+    {
+        CacheDatabase db;
+        QVERIFY(db.open());
+        TrackInfo t = sampleTrack("/lib/ms.mp3");
+        t.mtime = QDateTime::fromMSecsSinceEpoch(1700000000123LL);
+        db.store(t, 1);
+        TrackInfo probe = keyOnly(t);
+        probe.mtime = QDateTime::fromMSecsSinceEpoch(1700000000999LL);
+        QVERIFY(db.lookup(probe, 1));
+    }
+
+    void staleSchemaVersionMisses()
+    {
+        CacheDatabase db;
+        QVERIFY(db.open());
+        const TrackInfo t = sampleTrack("/lib/old.mp3");
+        db.store(t, 0);
+        {
+            QSqlQuery q(QSqlDatabase::database(db.connectionName()));
+            QVERIFY(q.exec("UPDATE tracks SET schema_version = 3"));
+        }
+        TrackInfo probe = keyOnly(t);
+        QVERIFY(!db.lookup(probe, 0));
+    }
+
+    void emptyPathNeverStored()
+    {
+        CacheDatabase db;
+        QVERIFY(db.open());
+        TrackInfo t = sampleTrack(QString());
+        db.store(t, 0);
+        QCOMPARE(db.rowCount(), 0);
+    }
+
+    void sameKeyTwiceKeepsLater()
+    {
+        CacheDatabase db;
+        QVERIFY(db.open());
+        TrackInfo t = sampleTrack("/lib/c.ogg");
+        db.store(t, 0);
+        t.title = "Second";
+        db.store(t, 0);
+        QCOMPARE(db.rowCount(), 1);
+        TrackInfo probe = keyOnly(t);
+        QVERIFY(db.lookup(probe, 0));
+        QCOMPARE(probe.title, QStringLiteral("Second"));
+    }
+
+    void closedHandleDoesNothing()
+    {
+        CacheDatabase db;
+        TrackInfo t = sampleTrack("/lib/d.mp3");
+        db.store(t, 0);
+        QVERIFY(!db.lookup(t, 0));
+        QCOMPARE(db.rowCount(), 0);
+        QCOMPARE(db.prune(), 0);
+        QVERIFY(!db.clear());
+        db.beginBatch();
+        db.commitBatch();
+    }
+
+    void clearShrinksFile()
+    {
+        CacheDatabase db;
+        QVERIFY(db.open());
+        db.beginBatch();
+        TrackInfo t = sampleTrack("/x");
+        t.fingerprint = QList<quint32>(2000, 0xABCDEF01u);
+        for (int i = 0; i < 300; ++i) {
+            t.path = QString("/lib/track%1.flac").arg(i);
+            db.store(t, 0);
+        }
+        db.commitBatch();
+        QCOMPARE(db.rowCount(), 300);
+        {
+            QSqlQuery q(QSqlDatabase::database(db.connectionName()));
+            q.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        }
+        const qint64 before = db.fileSizeBytes();
+        QVERIFY(before > 1000000);
+        QString error;
+        QVERIFY2(db.clear(&error), qPrintable(error));
+        QCOMPARE(db.rowCount(), 0);
+        QVERIFY2(db.fileSizeBytes() < before / 10,
+                 qPrintable(QString("%1 -> %2").arg(before).arg(db.fileSizeBytes())));
+    }
+
+    void pruneRemovesMissingFiles()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString present = dir.filePath("here.mp3");
+        QFile f(present);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        CacheDatabase db;
+        QVERIFY(db.open());
+        db.store(sampleTrack(present), 0);
+        db.store(sampleTrack(dir.filePath("gone1.mp3")), 0);
+        db.store(sampleTrack(dir.filePath("gone2.mp3")), 0);
+        QCOMPARE(db.prune(), 2);
+        QCOMPARE(db.rowCount(), 1);
+        QCOMPARE(db.prune(), 0);
+    }
+
+    void persistsAcrossInstances()
+    {
+        const TrackInfo t = sampleTrack("/lib/persist.wav");
+        {
+            CacheDatabase db;
+            QVERIFY(db.open());
+            db.store(t, 1);
+        }
+        CacheDatabase again;
+        QVERIFY(again.open());
+        TrackInfo probe = keyOnly(t);
+        QVERIFY(again.lookup(probe, 1));
+        QCOMPARE(probe.fingerprint, t.fingerprint);
+    }
+
+    void twoInstancesOnTwoThreads()
+    {
+        CacheDatabase mine;
+        QVERIFY(mine.open());
+        mine.store(sampleTrack("/lib/main.mp3"), 0);
+
+        bool otherOk = false;
+        int otherRows = -1;
+        QString otherName;
+        QThread *worker = QThread::create([&] {
+            CacheDatabase other;
+            otherOk = other.open();
+            otherName = other.connectionName();
+            other.store(sampleTrack("/lib/thread.mp3"), 0);
+            otherRows = other.rowCount();
+        });
+        worker->start();
+        QVERIFY(worker->wait(20000));
+        delete worker;
+        QVERIFY(otherOk);
+        QVERIFY(otherName != mine.connectionName());
+        QVERIFY(otherName.startsWith("rvw-cache-"));
+        QCOMPARE(otherName.size(), int(QString("rvw-cache-").size()) + 32);
+        QCOMPARE(otherRows, 2);
+        QCOMPARE(mine.rowCount(), 2);
+        QVERIFY(!QSqlDatabase::contains(otherName));
+    }
+
+    void notADatabase()
+    {
+        QDir().mkpath(QFileInfo(CacheDatabase::defaultPath()).absolutePath());
+        QFile f(CacheDatabase::defaultPath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(8192, 'Z'));
+        f.close();
+        CacheDatabase db;
+        QString error;
+        QVERIFY(!db.open(&error));
+        QVERIFY2(!error.isEmpty(), "a message must say why");
+        QVERIFY(!db.isOpen());
+        db.store(sampleTrack("/lib/x.mp3"), 0); // must not write into the foreign file
+        QFile check(CacheDatabase::defaultPath());
+        QVERIFY(check.open(QIODevice::ReadOnly));
+        QCOMPARE(check.readAll(), QByteArray(8192, 'Z'));
+    }
+
+    void closeRemovesConnection()
+    {
+        QString name;
+        {
+            CacheDatabase db;
+            QVERIFY(db.open());
+            name = db.connectionName();
+            QVERIFY(QSqlDatabase::contains(name));
+            db.close();
+            QVERIFY(!QSqlDatabase::contains(name));
+            QVERIFY(db.open());
+        }
+        QVERIFY(!QSqlDatabase::contains(name));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCacheDatabase)
+#include "tst_cachedatabase.moc"

@@ -1,0 +1,372 @@
+#include "scan/ScanController.h"
+
+#include "app/Platform.h"
+#include "scan/CacheDatabase.h"
+#include "support/AudioFixtures.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+using namespace rvw;
+using namespace rvwtest;
+
+Q_DECLARE_METATYPE(QList<rvw::TrackInfo>)
+Q_DECLARE_METATYPE(QList<rvw::MatchGroup>)
+
+namespace {
+
+// The controller on its own thread, as the window runs it.
+class ScanRig
+{
+public:
+    ScanRig()
+    {
+        controller = new ScanController;
+        controller->moveToThread(&thread);
+        thread.setObjectName("rvw-scan");
+        QObject::connect(&thread, &QThread::finished, controller, &QObject::deleteLater);
+        thread.start();
+    }
+    ~ScanRig()
+    {
+        controller->cancel();
+        thread.quit();
+        thread.wait(30000);
+    }
+    void start(const ScanOptions &o)
+    {
+        QMetaObject::invokeMethod(controller, "start", Qt::QueuedConnection, Q_ARG(rvw::ScanOptions, o));
+    }
+    QThread thread;
+    ScanController *controller = nullptr;
+};
+
+struct Outcome
+{
+    QList<TrackInfo> tracks;
+    QList<MatchGroup> groups;
+    bool cancelled = false;
+    QStringList phases;
+    QStringList log;
+    int finishedCount = 0;
+};
+
+const TrackInfo *byName(const QList<TrackInfo> &tracks, const QString &name)
+{
+    for (const TrackInfo &t : tracks) {
+        if (t.fileName == name)
+            return &t;
+    }
+    return nullptr;
+}
+
+const MatchGroup *groupOf(const QList<MatchGroup> &groups, int trackId)
+{
+    for (const MatchGroup &g : groups) {
+        if (g.members.contains(trackId))
+            return &g;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestScanController : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_lib;
+    QString m_root;
+
+    Outcome scan(const ScanOptions &o, const std::function<void(ScanRig &, const QString &phase)> &onPhase = {})
+    {
+        Outcome out;
+        ScanRig rig;
+        QObject::connect(rig.controller, &ScanController::phaseChanged, rig.controller,
+                         [&](const QString &p) {
+                             out.phases << p;
+                             if (onPhase)
+                                 onPhase(rig, p);
+                         },
+                         Qt::DirectConnection);
+        QObject::connect(rig.controller, &ScanController::logMessage, rig.controller,
+                         [&](const QString &m) { out.log << m; }, Qt::DirectConnection);
+        QSignalSpy finished(rig.controller, &ScanController::finished);
+        rig.start(o);
+        if (!finished.wait(240000))
+            return out;
+        QTest::qWait(50); // a second `finished` would arrive here
+        out.finishedCount = int(finished.size());
+        const QList<QVariant> args = finished.first();
+        out.tracks = args[0].value<QList<TrackInfo>>();
+        out.groups = args[1].value<QList<MatchGroup>>();
+        out.cancelled = args[2].toBool();
+        return out;
+    }
+
+    ScanOptions options(int engine) const
+    {
+        ScanOptions o;
+        o.folders = {m_root};
+        o.engine = engine;
+        o.useCache = false;
+        o.minBytes = 1024;
+        o.fingerprintSeconds = 30;
+        o.decoderThreads = 2;
+        return o;
+    }
+
+    void resetCache()
+    {
+        const QString path = CacheDatabase::defaultPath();
+        for (const QString &p : {path, path + "-wal", path + "-shm"})
+            QFile::remove(p);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Platform::applyDecoderRanking();
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName("KestrilonTest");
+        QCoreApplication::setApplicationName("RavelwickScanTest");
+        qRegisterMetaType<rvw::ScanOptions>("rvw::ScanOptions");
+        qRegisterMetaType<QList<rvw::TrackInfo>>("QVector<rvw::TrackInfo>");
+        qRegisterMetaType<QList<rvw::MatchGroup>>("QVector<rvw::MatchGroup>");
+        qRegisterMetaType<rvw::FingerprintResult>("rvw::FingerprintResult");
+        if (ffmpegPath().isEmpty())
+            QSKIP("ffmpeg is not installed; the library cannot be generated");
+        QVERIFY(m_lib.isValid());
+        m_root = QFileInfo(m_lib.path()).canonicalFilePath();
+        QDir(m_root).mkpath("a");
+        QDir(m_root).mkpath("b/deeper");
+        QString err;
+        const QString orig = m_root + "/a/song.flac";
+        QVERIFY2(ffmpeg(melodyInput(1, 12) + QStringList{"-ac", "2", "-c:a", "flac", "-metadata", "artist=Band",
+                                                          "-metadata", "title=Song", orig},
+                        &err),
+                 qPrintable(err));
+        QVERIFY(copyFile(orig, m_root + "/b/song copy.flac"));
+        QVERIFY2(ffmpeg({"-i", orig, "-c:a", "libmp3lame", "-b:a", "192k", "-id3v2_version", "3",
+                         m_root + "/b/song.mp3"},
+                        &err),
+                 qPrintable(err));
+        QVERIFY2(ffmpeg({"-i", m_root + "/b/song.mp3", "-c", "copy", "-map_metadata", "-1", "-metadata",
+                         "title=Song (promo)", "-id3v2_version", "4", m_root + "/b/deeper/song retag.mp3"},
+                        &err),
+                 qPrintable(err));
+        // 1.5 s of lead-in, and the first 0.8 s cut, each re-encoded
+        QVERIFY2(ffmpeg({"-i", orig, "-af", "adelay=1500|1500", "-c:a", "libmp3lame", "-b:a", "128k",
+                         m_root + "/b/song leadin.mp3"},
+                        &err),
+                 qPrintable(err));
+        QVERIFY2(ffmpeg({"-ss", "0.8", "-i", orig, "-c:a", "aac", "-b:a", "128k", m_root + "/a/song cut.m4a"},
+                        &err),
+                 qPrintable(err));
+        // an unrelated song, a 3-second ident and a damaged file
+        QVERIFY2(ffmpeg(melodyInput(4, 12) + QStringList{"-c:a", "libmp3lame", "-b:a", "160k",
+                                                          m_root + "/a/other.mp3"},
+                        &err),
+                 qPrintable(err));
+        QVERIFY2(ffmpeg(melodyInput(2, 3) + QStringList{"-c:a", "libmp3lame", m_root + "/a/ident.mp3"}, &err),
+                 qPrintable(err));
+        QFile damaged(m_root + "/a/damaged.mp3");
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        QByteArray junk(40000, '\0');
+        for (int i = 0; i < junk.size(); ++i)
+            junk[i] = char((i * 7919) ^ (i >> 3));
+        damaged.write(junk);
+        damaged.close();
+    }
+
+    void fullScan_data()
+    {
+        QTest::addColumn<int>("engine");
+        QTest::newRow("built-in") << 0;
+        QTest::newRow("fpcalc") << 1;
+    }
+    void fullScan()
+    {
+        QFETCH(int, engine);
+        if (engine == 1 && QStandardPaths::findExecutable("fpcalc").isEmpty())
+            QSKIP("fpcalc is not installed");
+        const Outcome out = scan(options(engine));
+        QCOMPARE(out.finishedCount, 1);
+        QVERIFY(!out.cancelled);
+        QCOMPARE(out.phases, QStringList({"Scanning folders", "Checking cache", "Reading tags and hashing",
+                                          "Fingerprinting audio", "Grouping duplicates"}));
+        QVERIFY2(out.log.contains("Discovered 9 audio files."), qPrintable(out.log.join('\n')));
+        QVERIFY(out.log.contains("Skipped 1 file(s) shorter than 5 seconds."));
+        if (engine == 0)
+            QVERIFY(out.log.contains("Tip: installing Chromaprint's fpcalc and putting it on the PATH makes "
+                                     "fingerprinting several times faster and more accurate."));
+        else
+            QVERIFY(out.log.filter("using Chromaprint fpcalc (").size() == 1);
+
+        QCOMPARE(out.tracks.size(), 8); // the ident is gone
+        for (int i = 0; i < out.tracks.size(); ++i)
+            QCOMPARE(out.tracks[i].id, i);
+        QVERIFY(!byName(out.tracks, "ident.mp3"));
+
+        const TrackInfo *damaged = byName(out.tracks, "damaged.mp3");
+        QVERIFY(damaged);
+        QVERIFY2(!damaged->error.isEmpty(), "the damaged file keeps its error");
+        QVERIFY(!groupOf(out.groups, damaged->id));
+
+        const TrackInfo *orig = byName(out.tracks, "song.flac");
+        const TrackInfo *copy = byName(out.tracks, "song copy.flac");
+        const TrackInfo *mp3 = byName(out.tracks, "song.mp3");
+        const TrackInfo *retag = byName(out.tracks, "song retag.mp3");
+        const TrackInfo *leadin = byName(out.tracks, "song leadin.mp3");
+        const TrackInfo *cut = byName(out.tracks, "song cut.m4a");
+        const TrackInfo *other = byName(out.tracks, "other.mp3");
+        QVERIFY(orig && copy && mp3 && retag && leadin && cut && other);
+        QCOMPARE(orig->artist, QStringLiteral("Band"));
+        QCOMPARE(orig->fullHash, copy->fullHash);
+        QVERIFY(mp3->fullHash != retag->fullHash);
+        QCOMPARE(mp3->audioHash, retag->audioHash);
+
+        // Everything of the song joins one acoustic group; the other song stays out.
+        const MatchGroup *g = groupOf(out.groups, orig->id);
+        QVERIFY(g);
+        QCOMPARE(g->tier, Acoustic);
+        for (const TrackInfo *t : {copy, mp3, retag, leadin, cut})
+            QVERIFY2(g->members.contains(t->id), qPrintable(t->fileName + " is not with its original"));
+        QVERIFY(!groupOf(out.groups, other->id));
+        QCOMPARE(out.groups.size(), 1);
+        // highest bitrate wins; the two FLAC copies tie and the first in path order stays
+        QCOMPARE(g->keeper, orig->id);
+        QVERIFY(out.log.filter(QRegularExpression("^Found 1 duplicate group\\(s\\); [0-9]+\\.[0-9] MB could be "
+                                                  "reclaimed\\.$"))
+                    .size() == 1);
+    }
+
+    void hashTiersWithoutFingerprints()
+    {
+        ScanOptions o = options(0);
+        o.detectAcoustic = false;
+        const Outcome out = scan(o);
+        QVERIFY(!out.phases.contains("Fingerprinting audio"));
+        QCOMPARE(out.groups.size(), 2);
+        QCOMPARE(out.groups[0].tier, Identical);
+        QCOMPARE(out.groups[1].tier, SameAudio);
+        for (const TrackInfo &t : out.tracks)
+            QVERIFY(t.fingerprint.isEmpty());
+    }
+
+    void secondScanFromCache()
+    {
+        resetCache();
+        ScanOptions o = options(0);
+        o.useCache = true;
+        const Outcome first = scan(o);
+        QVERIFY(first.log.filter(QRegularExpression("^Analysis cache: 0 entries at .*analysis-cache\\.sqlite$"))
+                    .size() == 1);
+        QVERIFY(first.log.filter("Fingerprinting ").size() == 1);
+        const Outcome second = scan(o);
+        QCOMPARE(second.finishedCount, 1);
+        // neither the damaged file (an error) nor the ident (dropped as too short) is cached
+        QVERIFY2(second.log.contains("Reused 7 cached analysis results."), qPrintable(second.log.join('\n')));
+        QVERIFY(!second.phases.contains("Fingerprinting audio"));
+        QCOMPARE(second.groups.size(), first.groups.size());
+        QCOMPARE(second.groups.first().members, first.groups.first().members);
+        int fromCache = 0;
+        for (const TrackInfo &t : second.tracks)
+            fromCache += t.fromCache ? 1 : 0;
+        QCOMPARE(fromCache, 7);
+    }
+
+    void unusableCacheIsLogged()
+    {
+        resetCache();
+        QDir().mkpath(QFileInfo(CacheDatabase::defaultPath()).absolutePath());
+        QFile f(CacheDatabase::defaultPath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, 'J'));
+        f.close();
+        ScanOptions o = options(0);
+        o.useCache = true;
+        o.detectAcoustic = false;
+        const Outcome out = scan(o);
+        resetCache();
+        QVERIFY(out.log.filter(QRegularExpression("^Analysis cache unavailable \\(.+\\) - continuing without "
+                                                  "it\\.$"))
+                    .size() == 1);
+        QCOMPARE(out.groups.size(), 2);
+    }
+
+    void noMatchingFiles()
+    {
+        ScanOptions o = options(0);
+        o.extensions = {"xyz"};
+        const Outcome out = scan(o);
+        QCOMPARE(out.finishedCount, 1);
+        QVERIFY(!out.cancelled);
+        QVERIFY(out.tracks.isEmpty());
+        QVERIFY(out.log.contains("No audio files matched the current filters."));
+        QCOMPARE(out.phases, QStringList({"Scanning folders"}));
+    }
+
+    void cancelInEachPhase_data()
+    {
+        QTest::addColumn<QString>("phase");
+        QTest::newRow("discovery") << "Scanning folders";
+        QTest::newRow("cache check") << "Checking cache";
+        QTest::newRow("tags") << "Reading tags and hashing";
+        QTest::newRow("fingerprints") << "Fingerprinting audio";
+        QTest::newRow("grouping") << "Grouping duplicates";
+    }
+    void cancelInEachPhase()
+    {
+        QFETCH(QString, phase);
+        ScanOptions o = options(0);
+        const Outcome out = scan(o, [&](ScanRig &rig, const QString &p) {
+            if (p == phase)
+                rig.controller->cancel();
+        });
+        QCOMPARE(out.finishedCount, 1);
+        QVERIFY(out.cancelled);
+        QVERIFY(out.phases.contains(phase));
+        if (phase != "Grouping duplicates")
+            QVERIFY(!out.phases.contains("Grouping duplicates"));
+        if (phase != "Grouping duplicates")
+            QVERIFY(out.groups.isEmpty());
+        if (phase == "Fingerprinting audio") {
+            int fingerprinted = 0;
+            for (const TrackInfo &t : out.tracks)
+                fingerprinted += t.fingerprint.isEmpty() ? 0 : 1;
+            QVERIFY2(fingerprinted > 0, "the batch runs to its end");
+        }
+    }
+
+    void startWhileRunningIsIgnored()
+    {
+        ScanRig rig;
+        ScanOptions o = options(0);
+        // A direct call from inside a running scan is ignored.
+        QSignalSpy started2(rig.controller, &ScanController::started);
+        QSignalSpy finished2(rig.controller, &ScanController::finished);
+        bool reentered = false;
+        QObject::connect(rig.controller, &ScanController::phaseChanged, rig.controller,
+                         [&](const QString &p) {
+                             if (p == "Checking cache" && !reentered) {
+                                 reentered = true;
+                                 QVERIFY(rig.controller->isRunning());
+                                 rig.controller->start(o);
+                             }
+                         },
+                         Qt::DirectConnection);
+        rig.start(o);
+        QVERIFY(finished2.wait(240000));
+        QTest::qWait(100);
+        QVERIFY(reentered);
+        QCOMPARE(started2.size(), 1);
+        QCOMPARE(finished2.size(), 1);
+        QVERIFY(!rig.controller->isRunning());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScanController)
+#include "tst_scancontroller.moc"
