@@ -335,8 +335,11 @@ ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *er
             *error = QObject::tr("Cannot read manifest: %1").arg(file.errorString());
         return result;
     }
-    const QJsonArray entries = readJsonObject(file).value(kKeyEntries).toArray();
+    const QJsonValue list = readJsonObject(file).value(kKeyEntries);
     file.close();
+    // A damaged manifest is the only record of where its files went: it is kept.
+    const bool readable = list.isArray();
+    const QJsonArray entries = list.toArray();
 
     for (const QJsonValue &value : entries) {
         const QJsonObject entry = value.toObject();
@@ -359,7 +362,7 @@ ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *er
         }
     }
 
-    if (result.failed == 0)
+    if (result.failed == 0 && readable)
         QFile::remove(manifestPath);
     return result;
 }
