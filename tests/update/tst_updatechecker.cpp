@@ -171,6 +171,19 @@ Outcome runCheck(UpdateChecker &checker, bool silent, int waitMs = 10000)
     return outcome;
 }
 
+// A checker pointed at a local service whose update path answers with `response`.
+struct Rig
+{
+    explicit Rig(const QByteArray &response)
+    {
+        service.answer("/api/latest.json", response);
+        checker.setEndpoint(service.url());
+    }
+
+    FakeUpdateService service;
+    UpdateChecker checker;
+};
+
 bool lastCheckedStored()
 {
     return QSettings().contains(QStringLiteral("updates/lastChecked"));
@@ -299,16 +312,14 @@ private slots:
     {
         QFETCH(QString, pathAndQuery);
         QFETCH(QByteArray, expectedTarget);
-        FakeUpdateService service;
-        QVERIFY(service.isListening());
-        service.answer("/api/latest.json", okJson(releaseJson("1.0.0")));
-        UpdateChecker checker;
-        checker.setEndpoint(service.url(pathAndQuery));
+        Rig rig(okJson(releaseJson("1.0.0")));
+        QVERIFY(rig.service.isListening());
+        rig.checker.setEndpoint(rig.service.url(pathAndQuery));
 
-        const Outcome outcome = runCheck(checker, false);
+        const Outcome outcome = runCheck(rig.checker, false);
         QCOMPARE(int(outcome.kind), int(Kind::UpToDate));
-        QCOMPARE(service.requests.size(), 1);
-        const ReceivedRequest &request = service.requests.first();
+        QCOMPARE(rig.service.requests.size(), 1);
+        const ReceivedRequest &request = rig.service.requests.first();
         QCOMPARE(request.method, QByteArray("GET"));
         QCOMPARE(request.target, expectedTarget);
         QCOMPARE(request.protocol, QByteArray("HTTP/1.1"));
@@ -318,19 +329,15 @@ private slots:
 
     void request_followsRedirect()
     {
-        FakeUpdateService service;
-        QVERIFY(service.isListening());
-        service.answer("/api/latest.json",
-                       httpResponse(302, "Found", {}, "text/plain", "Location: /moved/latest.json\r\n"));
-        service.answer("/moved/latest.json", okJson(releaseJson("1.5.0")));
-        UpdateChecker checker;
-        checker.setEndpoint(service.url());
+        Rig rig(httpResponse(302, "Found", {}, "text/plain", "Location: /moved/latest.json\r\n"));
+        QVERIFY(rig.service.isListening());
+        rig.service.answer("/moved/latest.json", okJson(releaseJson("1.5.0")));
 
-        const Outcome outcome = runCheck(checker, false);
+        const Outcome outcome = runCheck(rig.checker, false);
         QVERIFY2(outcome.kind == Kind::Available, qPrintable(outcome.error));
         QCOMPARE(outcome.release.version, QStringLiteral("1.5.0"));
-        QCOMPARE(service.requests.size(), 2);
-        QCOMPARE(service.requests.at(1).target, QByteArray("/moved/latest.json"));
+        QCOMPARE(rig.service.requests.size(), 2);
+        QCOMPARE(rig.service.requests.at(1).target, QByteArray("/moved/latest.json"));
     }
 
     void reply_versions_data()
@@ -352,14 +359,11 @@ private slots:
         QFETCH(QByteArray, version);
         QFETCH(bool, silent);
         QFETCH(Kind, expected);
-        FakeUpdateService service;
-        QVERIFY(service.isListening());
-        service.answer("/api/latest.json", okJson(releaseJson(version)));
-        UpdateChecker checker;
-        checker.setEndpoint(service.url());
+        Rig rig(okJson(releaseJson(version)));
+        QVERIFY(rig.service.isListening());
 
         const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
-        const Outcome outcome = runCheck(checker, silent);
+        const Outcome outcome = runCheck(rig.checker, silent);
         QCOMPARE(int(outcome.kind), int(expected));
         QCOMPARE(outcome.signalCount, 1);
         QCOMPARE(outcome.silent, silent);
@@ -370,23 +374,19 @@ private slots:
         QVERIFY(stored.isValid());
         QCOMPARE(stored.timeSpec(), Qt::UTC);
         QVERIFY(stored >= before && stored <= QDateTime::currentDateTimeUtc());
-        QVERIFY(!checker.automaticCheckDue());
+        QVERIFY(!rig.checker.automaticCheckDue());
     }
 
     void reply_readsReleaseFields()
     {
-        FakeUpdateService service;
-        QVERIFY(service.isListening());
-        service.answer("/api/latest.json",
-                       okJson(json("{'latest_version': ' 1.2.0 ', 'release_date': ' 2026-12-05 ',"
-                                   " 'download_url': ' https://example.invalid/ravelwick-1.2.0.exe ',"
-                                   " 'notes_url': '\\thttps://example.invalid/notes\\n',"
-                                   " 'notes': '  Faster scans.\\n', 'critical': true,"
-                                   " 'min_supported_version': ' 0.9 ', 'extra': {'ignored': [1, 2]}}")));
-        UpdateChecker checker;
-        checker.setEndpoint(service.url());
+        Rig rig(okJson(json("{'latest_version': ' 1.2.0 ', 'release_date': ' 2026-12-05 ',"
+                            " 'download_url': ' https://example.invalid/ravelwick-1.2.0.exe ',"
+                            " 'notes_url': '\\thttps://example.invalid/notes\\n',"
+                            " 'notes': '  Faster scans.\\n', 'critical': true,"
+                            " 'min_supported_version': ' 0.9 ', 'extra': {'ignored': [1, 2]}}")));
+        QVERIFY(rig.service.isListening());
 
-        const Outcome outcome = runCheck(checker, true);
+        const Outcome outcome = runCheck(rig.checker, true);
         QCOMPARE(int(outcome.kind), int(Kind::Available));
         const UpdateChecker::Release &r = outcome.release;
         QCOMPARE(r.version, QStringLiteral("1.2.0"));
@@ -400,16 +400,12 @@ private slots:
 
     void reply_wrongTypesGiveEmptyFields()
     {
-        FakeUpdateService service;
-        QVERIFY(service.isListening());
-        service.answer("/api/latest.json",
-                       okJson(json("{'latest_version': '3.0', 'release_date': 20261205, 'download_url': null,"
-                                   " 'notes_url': ['x'], 'notes': {'a': 1}, 'critical': 'true',"
-                                   " 'min_supported_version': false}")));
-        UpdateChecker checker;
-        checker.setEndpoint(service.url());
+        Rig rig(okJson(json("{'latest_version': '3.0', 'release_date': 20261205, 'download_url': null,"
+                            " 'notes_url': ['x'], 'notes': {'a': 1}, 'critical': 'true',"
+                            " 'min_supported_version': false}")));
+        QVERIFY(rig.service.isListening());
 
-        const Outcome outcome = runCheck(checker, false);
+        const Outcome outcome = runCheck(rig.checker, false);
         QCOMPARE(int(outcome.kind), int(Kind::Available));
         const UpdateChecker::Release &r = outcome.release;
         QCOMPARE(r.version, QStringLiteral("3.0"));
@@ -454,15 +450,12 @@ private slots:
         QFETCH(QByteArray, response);
         QFETCH(bool, silent);
         QFETCH(QString, expectedError);
-        FakeUpdateService service;
-        QVERIFY(service.isListening());
-        service.answer("/api/latest.json", response);
-        UpdateChecker checker;
-        checker.setEndpoint(service.url());
+        Rig rig(response);
+        QVERIFY(rig.service.isListening());
         UpdateChecker::setSkippedVersion(QStringLiteral("1.4"));
         const QVariant urlBefore = QSettings().value("updates/url");
 
-        const Outcome outcome = runCheck(checker, silent);
+        const Outcome outcome = runCheck(rig.checker, silent);
         QCOMPARE(int(outcome.kind), int(Kind::Failed));
         QCOMPARE(outcome.signalCount, 1);
         QCOMPARE(outcome.error, expectedError);
@@ -476,15 +469,10 @@ private slots:
     {
         // Valid JSON once the padding is skipped, so only the size limit can reject it.
         const QByteArray body = QByteArray(1536 * 1024, ' ') + releaseJson("2.0");
-        FakeUpdateService service;
-        QVERIFY(service.isListening());
-        service.answer("/api/latest.json",
-                       "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n" +
-                           body);
-        UpdateChecker checker;
-        checker.setEndpoint(service.url());
+        Rig rig("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n" + body);
+        QVERIFY(rig.service.isListening());
 
-        const Outcome outcome = runCheck(checker, true);
+        const Outcome outcome = runCheck(rig.checker, true);
         QCOMPARE(int(outcome.kind), int(Kind::Failed));
         QCOMPARE(outcome.error, QStringLiteral("The update service returned an unreadable response."));
         QVERIFY(!lastCheckedStored());
@@ -509,21 +497,38 @@ private slots:
         QVERIFY(!lastCheckedStored());
     }
 
-    void network_timeoutAborts()
+    void network_endpointNotAWebAddress_data()
     {
-        FakeUpdateService service;
-        QVERIFY(service.isListening());
-        service.answer("/api/latest.json", {}); // reads the request, never answers
+        QTest::addColumn<QString>("endpoint");
+        QTest::newRow("plain words") << "not a web address";
+        QTest::newRow("unknown scheme") << "gopher://127.0.0.1/api/latest.json";
+        QTest::newRow("no host") << "http:///api/latest.json";
+    }
+
+    void network_endpointNotAWebAddress()
+    {
+        QFETCH(QString, endpoint);
         UpdateChecker checker;
-        QCOMPARE(checker.timeoutMs(), 15000);
-        checker.setEndpoint(service.url());
-        checker.setTimeoutMs(300);
+        checker.setEndpoint(endpoint);
 
         const Outcome outcome = runCheck(checker, false);
         QCOMPARE(int(outcome.kind), int(Kind::Failed));
         QCOMPARE(outcome.signalCount, 1);
+        QVERIFY(!outcome.error.isEmpty());
+        QVERIFY(!lastCheckedStored());
+    }
+
+    void network_timeoutAborts()
+    {
+        Rig rig({}); // reads the request, never answers
+        QCOMPARE(rig.checker.timeoutMs(), 15000);
+        rig.checker.setTimeoutMs(300);
+
+        const Outcome outcome = runCheck(rig.checker, false);
+        QCOMPARE(int(outcome.kind), int(Kind::Failed));
+        QCOMPARE(outcome.signalCount, 1);
         QVERIFY(!outcome.silent);
-        QCOMPARE(service.requests.size(), 1);
+        QCOMPARE(rig.service.requests.size(), 1);
         QVERIFY(!outcome.error.isEmpty());
         QVERIFY2(!outcome.error.startsWith(QStringLiteral("The update service")), qPrintable(outcome.error));
         QVERIFY(!lastCheckedStored());
@@ -550,15 +555,12 @@ private slots:
         QFETCH(bool, critical);
         QFETCH(bool, silent);
         QFETCH(Kind, expected);
-        FakeUpdateService service;
-        QVERIFY(service.isListening());
-        service.answer("/api/latest.json", okJson(releaseJson("1.2.0", critical)));
-        UpdateChecker checker;
-        checker.setEndpoint(service.url());
+        Rig rig(okJson(releaseJson("1.2.0", critical)));
+        QVERIFY(rig.service.isListening());
         if (!skipped.isEmpty())
             UpdateChecker::setSkippedVersion(skipped);
 
-        const Outcome outcome = runCheck(checker, silent);
+        const Outcome outcome = runCheck(rig.checker, silent);
         QCOMPARE(int(outcome.kind), int(expected));
         QCOMPARE(outcome.signalCount, 1);
         QCOMPARE(outcome.silent, silent);
@@ -570,21 +572,18 @@ private slots:
 
     void overlappingChecks_eachAnswered()
     {
-        FakeUpdateService service;
-        QVERIFY(service.isListening());
-        service.answer("/api/latest.json", okJson(releaseJson("1.0.0")));
-        UpdateChecker checker;
-        checker.setEndpoint(service.url());
-        QSignalSpy upToDate(&checker, &UpdateChecker::upToDate);
-        QSignalSpy failed(&checker, &UpdateChecker::checkFailed);
-        checker.check(true);
-        checker.check(false);
+        Rig rig(okJson(releaseJson("1.0.0")));
+        QVERIFY(rig.service.isListening());
+        QSignalSpy upToDate(&rig.checker, &UpdateChecker::upToDate);
+        QSignalSpy failed(&rig.checker, &UpdateChecker::checkFailed);
+        rig.checker.check(true);
+        rig.checker.check(false);
         QTRY_COMPARE_WITH_TIMEOUT(upToDate.count() + failed.count(), 2, 10000);
         QCOMPARE(failed.count(), 0);
         QList<bool> flags{upToDate.at(0).at(0).toBool(), upToDate.at(1).at(0).toBool()};
         std::sort(flags.begin(), flags.end());
         QCOMPARE(flags, (QList<bool>{false, true}));
-        QCOMPARE(service.requests.size(), 2);
+        QCOMPARE(rig.service.requests.size(), 2);
     }
 
     void automaticCheckDue_data()
