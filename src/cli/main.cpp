@@ -15,7 +15,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
