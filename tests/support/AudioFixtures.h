@@ -29,8 +29,8 @@ inline bool ffmpeg(const QStringList &args, QString *error = nullptr)
 // seeds sound different and one seed always sounds the same.
 inline QString melodyExpression(int seed)
 {
-    return QStringLiteral("0.4*sin(2*PI*t*(220+%1*mod(floor(t*4)*%2,7)))*(0.6+0.4*sin(2*PI*t*%3))"
-                          "+0.2*sin(2*PI*t*(330+%4*mod(floor(t*2)*%5,5)))")
+    return QStringLiteral("0.4*sin(2*PI*t*(220+%1*mod(floor(t*4)*%2\\,7)))*(0.6+0.4*sin(2*PI*t*%3))"
+                          "+0.2*sin(2*PI*t*(330+%4*mod(floor(t*2)*%5\\,5)))")
         .arg(40 + seed * 7)
         .arg(3 + seed)
         .arg(0.5 + seed * 0.3)

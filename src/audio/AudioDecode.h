@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <vector>
+
+namespace rvw {
+
+// Decoding through the outside program ffmpeg: any audio file to mono 32-bit floats at a
+// chosen rate. ffmpeg is optional; it is looked up once per process.
+namespace AudioDecode {
+
+// The ffmpeg to use, empty when none was found. Looked up on the first call only, in this
+// order: the RVW_FFMPEG environment variable, "ffmpeg.exe" and "ffmpeg" next to the program,
+// the system search path. Safe to call from several threads.
+QString ffmpegPath();
+bool ffmpegAvailable();
+
+// Decodes at most `seconds` seconds of `path` (all of it when seconds <= 0) to mono floats at
+// sampleRate. On success `samples` holds them, durationMs is their length and error is empty.
+// On failure returns false with an English message in `error`. A run that ends with an error
+// status after producing audio still succeeds. Blocks until ffmpeg ends or makes no progress
+// for max(seconds, 30) s.
+bool decodeWithFfmpeg(const QString &path, int sampleRate, int seconds, std::vector<float> &samples,
+                      qint64 &durationMs, QString &error);
+
+// Shared by the outside-tool wrappers: the first executable file among $variable, the
+// program's folder (with ".exe", then without) and the system search path.
+QString locateTool(const QString &name, const char *variable);
+
+} // namespace AudioDecode
+
+} // namespace rvw
