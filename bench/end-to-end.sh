@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Whole-process benchmark of ravelwick-cli on a generated library.
 #   bench/end-to-end.sh [FILES] [LIBRARY_DIR]
-# Makes (once) a library of FILES tracks (default 2000) of 30 to 90 s of music-like audio in
+# Makes (once) a library of FILES tracks (default 2000) of 10 to 30 s of music-like audio in
 # mixed formats with planted duplicates of every tier, then prints one table: first and
 # cached scan, an identical-only scan, and the fpcalc fingerprint phase next to a bare
 # `fpcalc -length 60` loop over the same files with the same number of parallel jobs.
@@ -22,7 +22,7 @@ ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
 
 make_track() { # index
     local i=$1 dir="$LIB/artist$(( i % 40 ))"
-    local seconds=$(( 30 + (i * 37) % 61 ))
+    local seconds=$(( 10 + (i * 37) % 21 ))
     local f1=$(( 110 + (i * 13) % 220 )) f2=$(( 3 + i % 7 )) f3=$(( 2 + (i * 5) % 9 ))
     local expr="0.35*sin(2*PI*t*($f1+$f1/2*mod(floor(t*$f2),5)))*(0.6+0.4*sin(2*PI*t*0.$f3))+0.2*sin(2*PI*t*($f1*3/2+20*mod(floor(t*4),3)))"
     mkdir -p "$dir"
@@ -57,7 +57,7 @@ if [ ! -f "$LIB/.complete" ]; then
     touch "$LIB/.complete"
 fi
 count=$(find "$LIB" -type f ! -name .complete | wc -l)
-hours=$(python3 -c "print(round(sum(30 + (i * 37) % 61 for i in range($count)) / 3600, 1))")
+hours=$(python3 -c "print(round(sum(10 + (i * 37) % 21 for i in range($count)) / 3600, 1))")
 
 export HOME="${BENCH_HOME:-$(mktemp -d)}"  # a private cache, quarantine and settings
 T="python3 $ROOT/bench/phase_timer.py"

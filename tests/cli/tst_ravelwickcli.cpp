@@ -194,7 +194,7 @@ private slots:
     void quarantineThenUndo()
     {
         QMap<QString, QByteArray> before;
-        for (const QString &f : {"studio/song.flac", "incoming/song.flac", "incoming/song.mp3", "studio/other.mp3"})
+        for (const QString &f : QStringList{"studio/song.flac", "incoming/song.flac", "incoming/song.mp3", "studio/other.mp3"})
             before.insert(f, sha256(m_lib + "/" + f));
         const QString report = m_tmp.filePath("q.json");
         const QJsonObject json = scanToJson(report);
