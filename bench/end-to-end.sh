@@ -24,7 +24,7 @@ make_track() { # index
     local i=$1 dir="$LIB/artist$(( i % 40 ))"
     local seconds=$(( 10 + (i * 37) % 21 ))
     local f1=$(( 110 + (i * 13) % 220 )) f2=$(( 3 + i % 7 )) f3=$(( 2 + (i * 5) % 9 ))
-    local expr="0.35*sin(2*PI*t*($f1+$f1/2*mod(floor(t*$f2),5)))*(0.6+0.4*sin(2*PI*t*0.$f3))+0.2*sin(2*PI*t*($f1*3/2+20*mod(floor(t*4),3)))"
+    local expr="0.35*sin(2*PI*t*($f1+$f1/2*mod(floor(t*$f2)\,5)))*(0.6+0.4*sin(2*PI*t*0.$f3))+0.2*sin(2*PI*t*($f1*3/2+20*mod(floor(t*4)\,3)))"
     mkdir -p "$dir"
     case $(( i % 4 )) in
         0) ff -f lavfi -i "aevalsrc=$expr:s=44100:d=$seconds" -c:a flac -metadata title="Track $i" -metadata artist="Artist $(( i % 40 ))" "$dir/track$i.flac" ;;
