@@ -71,6 +71,19 @@ inline bool runInChild(const QMap<QString, QString> &env, QString *log, const QS
            !log->contains(QStringLiteral("SKIP   :"));
 }
 
+// In the parent: passes when the current test function and row pass in a child with `env` (and,
+// optionally, another copy of the program), failing with the child's output otherwise.
+#define VERIFY_IN_CHILD(...)                                                                                 \
+    do {                                                                                                     \
+        QString childLog_;                                                                                   \
+        QVERIFY2(toolsupport::childPasses(&childLog_, __VA_ARGS__), qPrintable(childLog_));                  \
+    } while (false)
+
+inline bool childPasses(QString *log, const QMap<QString, QString> &env, const QString &program = QString())
+{
+    return runInChild(env, log, program);
+}
+
 inline bool haveTool(const char *name)
 {
     return !QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty();
