@@ -130,4 +130,43 @@ inline bool makeMusic(const QString &path, int variant, double seconds, const QS
     return ffmpeg(args + codecArgs + QStringList{path}, error);
 }
 
+// Twenty seconds of piece 1 as ref.flac, re-encoded as a.mp3, a.m4a and a.ogg, again with 1.5 s of
+// silence in front (late.flac), and piece 2 (other.flac): what an engine must match or tell apart.
+inline bool makeReencodes(const QTemporaryDir &dir)
+{
+    const auto file = [&](const char *name) { return dir.filePath(QString::fromLatin1(name)); };
+    return makeMusic(file("ref.flac"), 1, 20, {"-c:a", "flac"}) &&
+           makeMusic(file("a.mp3"), 1, 20, {"-c:a", "libmp3lame", "-b:a", "128k"}) &&
+           makeMusic(file("a.m4a"), 1, 20, {"-c:a", "aac", "-b:a", "128k"}) &&
+           makeMusic(file("a.ogg"), 1, 20, {"-c:a", "libvorbis", "-q:a", "4"}) &&
+           makeMusic(file("late.flac"), 1, 20, {"-c:a", "flac"}, 1.5) &&
+           makeMusic(file("other.flac"), 2, 20, {"-c:a", "flac"});
+}
+
+// The rows for makeReencodes: each file and whether it is the reference recording.
+inline void addReencodeRows()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("MP3 128k") << "a.mp3" << true;
+    QTest::newRow("AAC") << "a.m4a" << true;
+    QTest::newRow("Vorbis") << "a.ogg" << true;
+    QTest::newRow("1.5 s of leading silence") << "late.flac" << true;
+    QTest::newRow("a different recording") << "other.flac" << false;
+}
+
+// A fake tool that writes its arguments, one a line, to the file named by $RVW_TEST_ARGS, then
+// runs `then`.
+inline QString writeArgsRecorder(const QString &dir, const QString &name, const QByteArray &then)
+{
+    return writeScript(dir, name, "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$RVW_TEST_ARGS\"; " + then);
+}
+
+inline QStringList recordedArgs(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts)
+                                       : QStringList{QStringLiteral("<no arguments recorded>")};
+}
+
 } // namespace toolsupport
