@@ -155,11 +155,28 @@ inline void addReencodeRows()
     QTest::newRow("a different recording") << "other.flac" << false;
 }
 
+// Logs how an engine judged one of those files against ref.flac and checks the verdict: a copy
+// errs in fewer than `copyBelow` of its bits and passes the pre-check, the other piece in more
+// than `otherAbove`.
+inline void checkVerdict(const QString &file, bool same, double ber, bool pass, double copyBelow,
+                         double otherAbove)
+{
+    const QString detail = QStringLiteral("BER %1, pre-check %2").arg(ber).arg(pass);
+    qInfo("%s: %s", qPrintable(file), qPrintable(detail));
+    if (same) {
+        QVERIFY2(ber < copyBelow, qPrintable(detail));
+        QVERIFY2(pass, qPrintable(detail));
+    } else {
+        QVERIFY2(ber > otherAbove, qPrintable(detail));
+    }
+}
+
 // A fake tool that writes its arguments, one a line, to the file named by $RVW_TEST_ARGS, then
 // runs `then`.
 inline QString writeArgsRecorder(const QString &dir, const QString &name, const QByteArray &then)
 {
-    return writeScript(dir, name, "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$RVW_TEST_ARGS\"; " + then);
+    return writeScript(dir, name,
+                       "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$RVW_TEST_ARGS\"; " + then);
 }
 
 inline QStringList recordedArgs(const QString &path)

@@ -281,14 +281,7 @@ private slots:
         const double ber = Fingerprint::bestBitErrorRate(reference.main, reference.mainMask, b.main,
                                                          b.mainMask, b.alt, b.altMask, 48, 40, nullptr);
         const bool pass = Fingerprint::couldMatch(reference.main, b.main, 0.25);
-        const QString detail = QStringLiteral("BER %1, pre-check %2").arg(ber).arg(pass);
-        qInfo("%s: %s", qPrintable(file), qPrintable(detail));
-        if (same) {
-            QVERIFY2(ber < 0.12, qPrintable(detail));
-            QVERIFY2(pass, qPrintable(detail));
-        } else {
-            QVERIFY2(ber > 0.38, qPrintable(detail));
-        }
+        toolsupport::checkVerdict(file, same, ber, pass, 0.12, 0.38);
     }
 
 private:

@@ -247,14 +247,7 @@ private slots:
         QVERIFY2(b.error.isEmpty(), qPrintable(b.error));
         const double ber = Chromaprint::bitErrorRate(reference.fingerprint, b.fingerprint, 40, 80);
         const bool pass = Chromaprint::couldMatch(reference.fingerprint, b.fingerprint, 0.12);
-        const QString detail = QStringLiteral("BER %1, pre-check %2").arg(ber).arg(pass);
-        qInfo("%s: %s", qPrintable(file), qPrintable(detail));
-        if (same) {
-            QVERIFY2(ber < 0.06, qPrintable(detail));
-            QVERIFY2(pass, qPrintable(detail));
-        } else {
-            QVERIFY2(ber > 0.25, qPrintable(detail));
-        }
+        toolsupport::checkVerdict(file, same, ber, pass, 0.06, 0.25);
     }
 
 private:

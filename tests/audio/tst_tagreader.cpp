@@ -310,6 +310,11 @@ private:
         return path;
     }
 
+    static void mp3Row(const char *name, const QByteArray &content, bool ok, const Expect &e)
+    {
+        QTest::newRow(name) << "mp3" << content << ok << e;
+    }
+
     static void addColumns()
     {
         QTest::addColumn<QString>("suffix");
@@ -423,49 +428,47 @@ private slots:
         addColumns();
         const QByteArray tag = id3Tag(3, textFrame(3, "TIT2", 0, "T"));
         const qint64 t = tag.size();
-        auto row = [](const char *name, const QByteArray &content, bool ok, const Expect &e) {
-            QTest::newRow(name) << "mp3" << content << ok << e;
-        };
         // Ten 417-byte frames are 4,170 bytes of audio.
-        row("cbr without tag frame", tag + mpegFrames(10), true,
-            ex("audioLength=4170;bitrate=128;durationMs=260;sampleRate=44100;channels=2;"
-               "formatName=MPEG Audio",
-               {{"audioOffset", t}}));
-        row("stray 0xFF before the first frame is skipped",
-            tag + bytes({0xFF, 0xFB, 0x90, 0x64, 0x00}) + mpegFrames(10), true,
-            ex("audioLength=4170", {{"audioOffset", t + 5}}));
-        row("lone header whose frame runs past the buffer is accepted",
-            bytes({0, 0}) + kFrameHeader + QByteArray(100, '\0'), true, ex("audioOffset=2;audioLength=104"));
-        row("xing with frames and bytes", tag + xingFrame("Xing", 3, 1000, 400000) + mpegFrames(10), true,
-            ex("audioLength=4170;durationMs=26122;bitrate=122", {{"audioOffset", t + kFrameLength}}));
-        row("info with frames only uses the payload for the bitrate",
-            xingFrame("Info", 1, 10, 0) + mpegFrames(10), true,
-            ex("audioOffset=417;durationMs=261;bitrate=127"));
-        row("xing with bytes only falls back to the header bitrate",
-            xingFrame("Xing", 2, 0, 5000) + mpegFrames(10), true,
-            ex("audioOffset=417;bitrate=128;durationMs=260"));
-        row("vbri", vbriFrame(500, 300000) + mpegFrames(10), true,
-            ex("audioOffset=417;durationMs=13061;bitrate=183"));
-        row("tag frame only: nothing left to hash", tag + xingFrame("Xing", 1, 10, 0), false,
-            ex("hasAudioRange=false"));
-        row("free format accepted alone, no duration",
-            bytes({0xFF, 0xFB, 0x00, 0xC4}) + QByteArray(300, '\x11'), true,
-            ex("audioOffset=0;durationMs=0;bitrate=0;channels=1;sampleRate=44100"));
-        row("mpeg-2 layer iii mono", mpegFrames(6, bytes({0xFF, 0xF3, 0x40, 0xC0}), 72000 * 32 / 22050), true,
-            ex("sampleRate=22050;channels=1;bitrate=32"));
-        row("mpeg-2.5 layer iii", mpegFrames(6, bytes({0xFF, 0xE3, 0x80, 0x00}), 72000 * 64 / 11025), true,
-            ex("sampleRate=11025;bitrate=64"));
+        mp3Row("cbr without tag frame", tag + mpegFrames(10), true,
+               ex("audioLength=4170;bitrate=128;durationMs=260;sampleRate=44100;channels=2;"
+                  "formatName=MPEG Audio",
+                  {{"audioOffset", t}}));
+        mp3Row("stray 0xFF before the first frame is skipped",
+               tag + bytes({0xFF, 0xFB, 0x90, 0x64, 0x00}) + mpegFrames(10), true,
+               ex("audioLength=4170", {{"audioOffset", t + 5}}));
+        mp3Row("lone header whose frame runs past the buffer is accepted",
+               bytes({0, 0}) + kFrameHeader + QByteArray(100, '\0'), true,
+               ex("audioOffset=2;audioLength=104"));
+        mp3Row("xing with frames and bytes", tag + xingFrame("Xing", 3, 1000, 400000) + mpegFrames(10), true,
+               ex("audioLength=4170;durationMs=26122;bitrate=122", {{"audioOffset", t + kFrameLength}}));
+        mp3Row("info with frames only uses the payload for the bitrate",
+               xingFrame("Info", 1, 10, 0) + mpegFrames(10), true,
+               ex("audioOffset=417;durationMs=261;bitrate=127"));
+        mp3Row("xing with bytes only falls back to the header bitrate",
+               xingFrame("Xing", 2, 0, 5000) + mpegFrames(10), true,
+               ex("audioOffset=417;bitrate=128;durationMs=260"));
+        mp3Row("vbri", vbriFrame(500, 300000) + mpegFrames(10), true,
+               ex("audioOffset=417;durationMs=13061;bitrate=183"));
+        mp3Row("tag frame only: nothing left to hash", tag + xingFrame("Xing", 1, 10, 0), false,
+               ex("hasAudioRange=false"));
+        mp3Row("free format accepted alone, no duration",
+               bytes({0xFF, 0xFB, 0x00, 0xC4}) + QByteArray(300, '\x11'), true,
+               ex("audioOffset=0;durationMs=0;bitrate=0;channels=1;sampleRate=44100"));
+        mp3Row("mpeg-2 layer iii mono", mpegFrames(6, bytes({0xFF, 0xF3, 0x40, 0xC0}), 72000 * 32 / 22050),
+               true, ex("sampleRate=22050;channels=1;bitrate=32"));
+        mp3Row("mpeg-2.5 layer iii", mpegFrames(6, bytes({0xFF, 0xE3, 0x80, 0x00}), 72000 * 64 / 11025), true,
+               ex("sampleRate=11025;bitrate=64"));
         QTest::newRow("layer ii in an mp2")
             << "mp2" << mpegFrames(6, bytes({0xFF, 0xFD, 0xA4, 0x00}), 144000 * 192 / 48000) << true
             << ex("sampleRate=48000;bitrate=192");
-        row("reserved version bits are no header", mpegFrames(6, bytes({0xFF, 0xEB, 0x90, 0x64})), false,
-            ex("hasAudioRange=true"));
-        row("zero-length", QByteArray(), false, ex("hasAudioRange=false"));
-        row("only an ID3v2 tag", tag, false, ex("title=T;hasAudioRange=false"));
-        row("huge declared ID3v2 size", QByteArray("ID3\x03\x00\x00\x7f\x7f\x7f\x7f", 10) + mpegFrames(3),
-            false, ex("audioOffset=268435465;hasAudioRange=false"));
-        row("no frame: provisional range kept for hashing", tag + QByteArray(5000, 'z'), false,
-            ex("hasAudioRange=true;audioLength=5000", {{"audioOffset", t}}));
+        mp3Row("reserved version bits are no header", mpegFrames(6, bytes({0xFF, 0xEB, 0x90, 0x64})), false,
+               ex("hasAudioRange=true"));
+        mp3Row("zero-length", QByteArray(), false, ex("hasAudioRange=false"));
+        mp3Row("only an ID3v2 tag", tag, false, ex("title=T;hasAudioRange=false"));
+        mp3Row("huge declared ID3v2 size", QByteArray("ID3\x03\x00\x00\x7f\x7f\x7f\x7f", 10) + mpegFrames(3),
+               false, ex("audioOffset=268435465;hasAudioRange=false"));
+        mp3Row("no frame: provisional range kept for hashing", tag + QByteArray(5000, 'z'), false,
+               ex("hasAudioRange=true;audioLength=5000", {{"audioOffset", t}}));
     }
     void mpegStream() { checkRow(); }
 
@@ -474,24 +477,22 @@ private slots:
         addColumns();
         const QByteArray audio = mpegFrames(4); // 1,668 bytes
         const QByteArray v2 = id3Tag(3, textFrame(3, "TIT2", 0, "V2 title"));
-        auto row = [](const char *name, const QByteArray &content, bool ok, const Expect &e) {
-            QTest::newRow(name) << "mp3" << content << ok << e;
-        };
-        row("id3v1 fills an untagged file", audio + id3v1("V1 title", "V1 artist", 5, 17), true,
-            ex("title=V1 title;artist=V1 "
-               "artist;album=Album1;year=1999;trackNo=5;genre=Rock;audioLength=1668"));
-        row("id3v1 never overrides id3v2", v2 + audio + id3v1("V1 title", "V1 artist", 3, 0), true,
-            ex("title=V2 title;artist=V1 artist;audioLength=1668"));
-        row("id3v1.0 comment bytes are not a track", audio + id3v1("T", "A", -1, 255), true,
-            ex("trackNo=0;genre="));
-        row("id3v1 genre 84 and above has no name", audio + id3v1("T", "A", 1, 84), true, ex("genre="));
-        row("ape without header", audio + apeTag(false, 40), true, ex("audioLength=1668"));
-        row("ape with header", audio + apeTag(true, 40), true, ex("audioLength=1668"));
-        row("ape before id3v1", v2 + audio + apeTag(true, 7) + id3v1("x", "y", 1, 1), true,
-            ex("audioLength=1668", {{"audioOffset", v2.size()}}));
-        row("ape larger than the file leaves no audio",
-            audio.left(200) + QByteArray("APETAGEX") + le32(2000) + le32(0x7FFFFFFF) + QByteArray(16, '\0'),
-            false, ex("hasAudioRange=false"));
+        mp3Row("id3v1 fills an untagged file", audio + id3v1("V1 title", "V1 artist", 5, 17), true,
+               ex("title=V1 title;artist=V1 "
+                  "artist;album=Album1;year=1999;trackNo=5;genre=Rock;audioLength=1668"));
+        mp3Row("id3v1 never overrides id3v2", v2 + audio + id3v1("V1 title", "V1 artist", 3, 0), true,
+               ex("title=V2 title;artist=V1 artist;audioLength=1668"));
+        mp3Row("id3v1.0 comment bytes are not a track", audio + id3v1("T", "A", -1, 255), true,
+               ex("trackNo=0;genre="));
+        mp3Row("id3v1 genre 84 and above has no name", audio + id3v1("T", "A", 1, 84), true, ex("genre="));
+        mp3Row("ape without header", audio + apeTag(false, 40), true, ex("audioLength=1668"));
+        mp3Row("ape with header", audio + apeTag(true, 40), true, ex("audioLength=1668"));
+        mp3Row("ape before id3v1", v2 + audio + apeTag(true, 7) + id3v1("x", "y", 1, 1), true,
+               ex("audioLength=1668", {{"audioOffset", v2.size()}}));
+        mp3Row("ape larger than the file leaves no audio",
+               audio.left(200) + QByteArray("APETAGEX") + le32(2000) + le32(0x7FFFFFFF) +
+                   QByteArray(16, '\0'),
+               false, ex("hasAudioRange=false"));
     }
     void trailingTags() { checkRow(); }
 
