@@ -4,6 +4,8 @@
 // process, so every case that needs its own RVW_FFMPEG / RVW_FPCALC / PATH runs the same test
 // function (and data row) again in a child copy of the test program with that environment.
 
+#include "support/AudioFixtures.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -90,18 +92,7 @@ inline bool haveTool(const char *name)
 }
 
 // Runs the real ffmpeg to make a test file; false (with the reason) when it fails.
-inline bool ffmpeg(const QStringList &args, QString *error = nullptr)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral("ffmpeg"), QStringList{QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
-                                                  QStringLiteral("error"), QStringLiteral("-y")} +
-                                          args);
-    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (!ok && error)
-        *error = QString::fromLocal8Bit(p.readAll());
-    return ok;
-}
+using rvwtest::ffmpeg;
 
 // A recording with the texture of music: changing chords, a beat and noise bursts. `variant`
 // 1 and 2 are different pieces.
