@@ -248,9 +248,9 @@ QVariantMap fields(const AudioMetadata &m)
 using Expect = QVariantMap;
 
 // "key=value;key=value" (values compared as text), plus values that are easier computed.
-Expect ex(const char *spec, Expect extra = {})
+Expect ex(const char *pairs, Expect extra = {})
 {
-    for (const QString &pair : QString::fromUtf8(spec).split(';', Qt::SkipEmptyParts))
+    for (const QString &pair : QString::fromUtf8(pairs).split(';', Qt::SkipEmptyParts))
         extra.insert(pair.section('=', 0, 0), pair.section('=', 1));
     return extra;
 }
