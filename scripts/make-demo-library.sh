@@ -9,22 +9,28 @@ base="${XDG_CACHE_HOME:-$HOME/.cache}"
 DEMO="${RVW_DEMO_DIR:-$base/ravelwick/demo-library}"
 mkdir -p "$DEMO/Studio" "$DEMO/Archive/2019" "$DEMO/Incoming"
 
-if [ -f "$DEMO/.complete" ]; then
+if [ -f "$DEMO/.complete-v2" ]; then
     echo "$DEMO"
     exit 0
 fi
 
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
 
-# Three "songs": a chord, a rhythm and a sweep, each 20 seconds.
-make_song() { # name expression
-    ff -f lavfi -i "aevalsrc=$2:s=44100:d=20" -ac 2 -c:a flac \
+# Three "songs": tunes whose notes change every quarter or half second, 20 seconds each.
+make_song() { # name left-expression right-expression
+    ff -f lavfi -i "aevalsrc=$2|$3:s=44100:d=20" -c:a flac \
         -metadata artist="Demo Band" -metadata title="$1" -metadata album="Demo Sessions" \
         "$DEMO/Studio/$1.flac"
 }
-make_song "Morning Chord" "0.3*sin(2*PI*220*t)+0.2*sin(2*PI*277.18*t)+0.2*sin(2*PI*329.63*t)|0.3*sin(2*PI*220*t)+0.2*sin(2*PI*329.63*t)"
-make_song "Night Pulse" "0.5*sin(2*PI*110*t)*(0.5+0.5*sin(2*PI*2*t))|0.5*sin(2*PI*165*t)*(0.5+0.5*sin(2*PI*2*t))"
-make_song "Rising Tide" "0.4*sin(2*PI*(200+30*t)*t)|0.4*sin(2*PI*(300+20*t)*t)"
+make_song "Morning Chord" \
+    "0.3*sin(2*PI*t*(220+55*mod(floor(t*4)*3\\,7)))+0.2*sin(2*PI*t*(330+40*mod(floor(t*2)\\,5)))" \
+    "0.3*sin(2*PI*t*(220+55*mod(floor(t*4)*3\\,7)))+0.15*sin(2*PI*t*440)"
+make_song "Night Pulse" \
+    "0.5*sin(2*PI*t*(110+30*mod(floor(t*2)*5\\,6)))*(0.5+0.5*sin(2*PI*t*3))" \
+    "0.5*sin(2*PI*t*(165+30*mod(floor(t*2)*5\\,6)))*(0.5+0.5*sin(2*PI*t*3))"
+make_song "Rising Tide" \
+    "0.4*sin(2*PI*t*(300+80*mod(floor(t*3)*2\\,9)))*(0.7+0.3*sin(2*PI*t*0.5))" \
+    "0.4*sin(2*PI*t*(450+60*mod(floor(t*3)*4\\,7)))"
 
 for song in "Morning Chord" "Night Pulse" "Rising Tide"; do
     # a re-encode in another format
@@ -43,5 +49,5 @@ ff -i "$DEMO/Incoming/Rising Tide.mp3" -c copy -map_metadata -1 -metadata artist
 # a low-bitrate AAC re-encode
 ff -i "$DEMO/Studio/Morning Chord.flac" -c:a aac -b:a 96k "$DEMO/Incoming/Morning Chord.m4a"
 
-touch "$DEMO/.complete"
+touch "$DEMO/.complete-v2"
 echo "$DEMO"
