@@ -1,0 +1,468 @@
+#include "ui/ComparePlayer.h"
+
+#include "ui/vfd/VfdWidgets.h"
+
+#include <QAudioOutput>
+#include <QBoxLayout>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QMediaPlayer>
+#include <QPainter>
+#include <QTimer>
+#include <QUrl>
+
+#include <cmath>
+
+namespace rvw {
+
+namespace {
+
+const QChar kMinus(0x2212);
+
+QString deckLetter(int deck)
+{
+    return deck == ComparePlayer::A ? QStringLiteral("A") : QStringLiteral("B");
+}
+
+QLabel *legendLabel(const QString &text, const QColor &colour, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setFont(vfd::legendFont(7, true));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    return label;
+}
+
+QString signOf(double value)
+{
+    return value < 0 ? QString(kMinus) : QStringLiteral("+");
+}
+
+} // namespace
+
+ComparePlayer::ComparePlayer(QWidget *parent) : QWidget(parent)
+{
+    setAutoFillBackground(false);
+    setMinimumHeight(150);
+
+    m_loader = new WaveformLoader(this);
+    connect(m_loader, &WaveformLoader::loaded, this, &ComparePlayer::onWaveformLoaded);
+    connect(m_loader, &WaveformLoader::failed, this, &ComparePlayer::onWaveformFailed);
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(8, 6, 8, 6);
+    layout->setSpacing(8);
+    QWidget *channelA = buildChannel(A);
+    QWidget *console = buildConsole();
+    QWidget *channelB = buildChannel(B);
+    layout->addWidget(channelA, 1);
+    layout->addWidget(console, 0);
+    layout->addWidget(channelB, 1);
+
+    for (const Deck deck : {A, B}) {
+        Channel &ch = m_decks[deck];
+        ch.output = new QAudioOutput(this);
+        ch.output->setObjectName(QStringLiteral("output") + deckLetter(deck));
+        ch.player = new QMediaPlayer(this);
+        ch.player->setObjectName(QStringLiteral("player") + deckLetter(deck));
+        ch.player->setAudioOutput(ch.output);
+        connect(ch.player, &QMediaPlayer::positionChanged, this, [this, deck] { updateReadout(deck); });
+        connect(ch.player, &QMediaPlayer::durationChanged, this, [this, deck] { updateReadout(deck); });
+        connect(ch.player, &QMediaPlayer::playbackStateChanged, this, &ComparePlayer::updateTransportLamp);
+        connect(ch.player, &QMediaPlayer::errorOccurred, this, [this, deck] {
+            emit logMessage(tr("Deck %1: %2").arg(deckLetter(deck), m_decks[deck].player->errorString()));
+        });
+    }
+
+    applyMonitoring();
+    m_driftTimer = new QTimer(this);
+    m_driftTimer->setInterval(1000);
+    connect(m_driftTimer, &QTimer::timeout, this, &ComparePlayer::correctDrift);
+    m_driftTimer->start();
+    clearDeck(A);
+    clearDeck(B);
+}
+
+ComparePlayer::~ComparePlayer()
+{
+    for (Channel &ch : m_decks)
+        ch.player->stop();
+}
+
+QWidget *ComparePlayer::buildChannel(Deck deck)
+{
+    Channel &ch = m_decks[deck];
+    const QString letter = deckLetter(deck);
+    ch.panel = new vfd::Panel(this);
+    ch.panel->setObjectName(QStringLiteral("panel") + letter);
+    auto *grid = new QGridLayout(ch.panel);
+    grid->setContentsMargins(10, 7, 10, 7);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(4);
+
+    auto *header = new QHBoxLayout;
+    header->setSpacing(6);
+    auto *deckBadge = new vfd::Badge(ch.panel);
+    deckBadge->setText(tr("DECK %1").arg(letter));
+    deckBadge->setColour(vfd::colour::legend());
+    ch.title = new vfd::ElidingLabel(ch.panel);
+    ch.title->setObjectName(QStringLiteral("title") + letter);
+    ch.title->setText(tr("— no file loaded —"));
+    ch.quality = new vfd::Badge(ch.panel);
+    ch.quality->setObjectName(QStringLiteral("quality") + letter);
+    ch.quality->setColour(vfd::colour::teal());
+    header->addWidget(deckBadge);
+    header->addWidget(ch.title, 1);
+    header->addWidget(ch.quality);
+    grid->addLayout(header, 0, 0, 1, 3);
+
+    ch.clock = new vfd::SevenSegment(ch.panel);
+    ch.clock->setObjectName(QStringLiteral("clock") + letter);
+    ch.clock->setDigitHeight(30);
+    grid->addWidget(ch.clock, 1, 0, Qt::AlignLeft | Qt::AlignVCenter);
+
+    auto *readouts = new QVBoxLayout;
+    readouts->setSpacing(0);
+    ch.total = legendLabel(QStringLiteral("/ 0:00:00"), vfd::colour::legend(), ch.panel);
+    ch.total->setObjectName(QStringLiteral("total") + letter);
+    ch.size = legendLabel(QString(), vfd::colour::playhead(), ch.panel);
+    ch.size->setObjectName(QStringLiteral("size") + letter);
+    readouts->addStretch();
+    readouts->addWidget(ch.total);
+    readouts->addWidget(ch.size);
+    readouts->addStretch();
+    grid->addLayout(readouts, 1, 1);
+
+    ch.meter = new vfd::LevelMeter(ch.panel);
+    ch.meter->setObjectName(QStringLiteral("meter") + letter);
+    ch.meter->setMinimumWidth(180);
+    grid->addWidget(ch.meter, 1, 2);
+    grid->setColumnStretch(2, 1);
+
+    ch.scrubber = new vfd::Scrubber(ch.panel);
+    ch.scrubber->setObjectName(QStringLiteral("scrubber") + letter);
+    connect(ch.scrubber, &vfd::Scrubber::seekRequested, this, [this, deck](qint64 ms) { seek(deck, ms); });
+    grid->addWidget(ch.scrubber, 2, 0, 1, 3);
+    return ch.panel;
+}
+
+QWidget *ComparePlayer::buildConsole()
+{
+    auto *panel = new vfd::Panel(this);
+    panel->setObjectName(QStringLiteral("console"));
+    auto *column = new QVBoxLayout(panel);
+    column->setContentsMargins(8, 7, 8, 7);
+    column->setSpacing(5);
+
+    column->addWidget(legendLabel(tr("MONITOR"), vfd::colour::legend(), panel), 0, Qt::AlignHCenter);
+
+    auto *monitors = new QHBoxLayout;
+    monitors->setSpacing(4);
+    for (const Deck deck : {A, B}) {
+        const QString letter = deckLetter(deck);
+        auto *lamp = new vfd::Lamp(letter, panel);
+        lamp->setObjectName(QStringLiteral("monitor") + letter);
+        lamp->setToolTip(tr("Listen to deck %1 (shortcut: click, or press A / B)").arg(letter));
+        connect(lamp, &vfd::Lamp::clicked, this, [this, deck] { setActiveDeck(deck); });
+        m_decks[deck].monitorLamp = lamp;
+        monitors->addWidget(lamp);
+    }
+    column->addLayout(monitors);
+
+    auto *transport = new QHBoxLayout;
+    transport->setSpacing(4);
+    m_playLamp = new vfd::Lamp(tr("PLAY"), panel);
+    m_playLamp->setObjectName(QStringLiteral("playLamp"));
+    m_playLamp->setToolTip(tr("Play or pause both decks"));
+    connect(m_playLamp, &vfd::Lamp::clicked, this, &ComparePlayer::playPause);
+    m_stopLamp = new vfd::Lamp(tr("STOP"), panel);
+    m_stopLamp->setObjectName(QStringLiteral("stopLamp"));
+    connect(m_stopLamp, &vfd::Lamp::clicked, this, &ComparePlayer::stop);
+    transport->addWidget(m_playLamp);
+    transport->addWidget(m_stopLamp);
+    column->addLayout(transport);
+
+    m_linkLamp = new vfd::Lamp(tr("LINK"), panel);
+    m_linkLamp->setObjectName(QStringLiteral("linkLamp"));
+    m_linkLamp->setCheckable(true);
+    m_linkLamp->setOn(true);
+    m_linkLamp->setColour(vfd::colour::playhead());
+    m_linkLamp->setToolTip(tr("Keep both decks at the same position so the A/B switch\n"
+                              "compares the same moment of the recording."));
+    connect(m_linkLamp, &vfd::Lamp::toggled, this, &ComparePlayer::setLinked);
+    column->addWidget(m_linkLamp);
+
+    column->addSpacing(4);
+    column->addWidget(legendLabel(tr("B \u2212 A"), vfd::colour::legend(), panel), 0, Qt::AlignHCenter);
+    m_durationDifference = legendLabel(QStringLiteral("\u2014"), vfd::colour::playhead(), panel);
+    m_durationDifference->setObjectName(QStringLiteral("durationDifference"));
+    m_bitrateDifference = legendLabel(QStringLiteral("\u2014"), vfd::colour::playhead(), panel);
+    m_bitrateDifference->setObjectName(QStringLiteral("bitrateDifference"));
+    column->addWidget(m_durationDifference, 0, Qt::AlignHCenter);
+    column->addWidget(m_bitrateDifference, 0, Qt::AlignHCenter);
+    column->addStretch();
+    return panel;
+}
+
+void ComparePlayer::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0x02, 0x08, 0x08));
+}
+
+QString ComparePlayer::formatClock(qint64 ms)
+{
+    const qint64 seconds = std::max<qint64>(ms, 0) / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600)
+        .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+bool ComparePlayer::needsDriftCorrection(qint64 activePositionMs, qint64 otherPositionMs)
+{
+    // Positions come from the media back end; compare in double so no difference overflows.
+    return std::abs(double(activePositionMs) - double(otherPositionMs)) > double(kDriftToleranceMs);
+}
+
+bool ComparePlayer::hasAudio(Deck deck) const
+{
+    return !m_decks[deck].path.isEmpty();
+}
+
+bool ComparePlayer::anyPlaying() const
+{
+    return m_decks[A].player->playbackState() == QMediaPlayer::PlayingState ||
+           m_decks[B].player->playbackState() == QMediaPlayer::PlayingState;
+}
+
+void ComparePlayer::applyMonitoring()
+{
+    for (const Deck deck : {A, B}) {
+        Channel &ch = m_decks[deck];
+        const bool active = deck == m_active;
+        ch.output->setVolume(active ? 1.0f : 0.0f);
+        ch.monitorLamp->setOn(active);
+        ch.clock->setDimmed(!(active && hasAudio(deck)));
+    }
+}
+
+void ComparePlayer::setActiveDeck(Deck deck)
+{
+    if (deck == m_active)
+        return;
+    m_active = deck;
+    applyMonitoring();
+}
+
+void ComparePlayer::monitorDeckA()
+{
+    setActiveDeck(A);
+}
+
+void ComparePlayer::monitorDeckB()
+{
+    setActiveDeck(B);
+}
+
+void ComparePlayer::swapMonitor()
+{
+    setActiveDeck(other(m_active));
+}
+
+void ComparePlayer::playPause()
+{
+    if (anyPlaying()) {
+        m_decks[A].player->pause();
+        m_decks[B].player->pause();
+        return;
+    }
+    if (!hasAudio(A) && !hasAudio(B))
+        return;
+    if (hasAudio(A) && m_linked && hasAudio(B)) {
+        const qint64 position = m_decks[m_active].player->position();
+        m_decks[A].player->setPosition(position);
+        m_decks[B].player->setPosition(position);
+        m_decks[A].player->play();
+        m_decks[B].player->play();
+        return;
+    }
+    m_decks[m_active].player->play();
+}
+
+void ComparePlayer::stop()
+{
+    for (Channel &ch : m_decks) {
+        ch.player->stop();
+        ch.meter->reset();
+    }
+}
+
+void ComparePlayer::seek(Deck deck, qint64 ms)
+{
+    if (m_linked) {
+        for (const Deck d : {A, B}) {
+            if (hasAudio(d))
+                m_decks[d].player->setPosition(ms);
+        }
+        return;
+    }
+    if (hasAudio(deck))
+        m_decks[deck].player->setPosition(ms);
+}
+
+void ComparePlayer::setLinked(bool linked)
+{
+    const bool switchedOn = linked && !m_linked;
+    m_linked = linked;
+    if (m_linkLamp->isOn() != linked)
+        m_linkLamp->setOn(linked);
+    if (switchedOn && hasAudio(A) && hasAudio(B))
+        m_decks[B].player->setPosition(m_decks[A].player->position());
+}
+
+void ComparePlayer::correctDrift()
+{
+    if (!m_linked || !hasAudio(A) || !hasAudio(B))
+        return;
+    QMediaPlayer *active = m_decks[m_active].player;
+    QMediaPlayer *follower = m_decks[other(m_active)].player;
+    if (active->playbackState() != QMediaPlayer::PlayingState ||
+        follower->playbackState() != QMediaPlayer::PlayingState)
+        return;
+    if (needsDriftCorrection(active->position(), follower->position()))
+        follower->setPosition(active->position());
+}
+
+void ComparePlayer::loadDeck(Deck deck, const TrackInfo &track)
+{
+    Channel &ch = m_decks[deck];
+    if (track.path == ch.path)
+        return;
+    const qint64 resume = m_linked ? m_decks[other(deck)].player->position() : 0;
+    const bool wasPlaying = anyPlaying();
+
+    ch.path = track.path;
+    ch.envelope = Envelope();
+
+    ch.title->setText(QFileInfo(track.path).fileName());
+    const QString quality = track.qualityString();
+    ch.quality->setText((quality.isEmpty() ? track.format : quality).toUpper());
+    ch.size->setText(
+        QLocale().formattedDataSize(track.size, 1, QLocale::DataSizeTraditionalFormat).toUpper());
+
+    ch.scrubber->clear();
+    ch.scrubber->setBusy(true);
+    ch.meter->reset();
+
+    ch.player->setSource(QUrl::fromLocalFile(QFileInfo(track.path).absoluteFilePath()));
+    if (resume > 0)
+        ch.player->setPosition(resume);
+    if (wasPlaying)
+        ch.player->play();
+
+    ch.bitrate = track.bitrate;
+    ch.durationMs = track.durationMs;
+    m_loader->load(deck, track.path);
+    updateReadout(deck);
+    updateDifference();
+    // A deck that was empty showed a dimmed clock; it lights up if it is the one heard.
+    applyMonitoring();
+}
+
+void ComparePlayer::clearDeck(Deck deck)
+{
+    Channel &ch = m_decks[deck];
+    // An analysis still under way belongs to the file that is going away.
+    m_loader->cancel(deck);
+    ch.player->stop();
+    ch.player->setSource(QUrl());
+    ch.path.clear();
+    ch.envelope = Envelope();
+    ch.title->setText(tr("— no file loaded —"));
+    ch.quality->setText(QString());
+    ch.size->setText(QString());
+    ch.total->setText(QStringLiteral("/ 0:00:00"));
+    ch.clock->setText(QStringLiteral("0:00:00"));
+    ch.clock->setDimmed(true);
+    ch.scrubber->clear();
+    ch.meter->reset();
+    ch.bitrate = 0;
+    ch.durationMs = 0;
+    updateDifference();
+    applyMonitoring();
+}
+
+void ComparePlayer::clearAll()
+{
+    clearDeck(A);
+    clearDeck(B);
+}
+
+void ComparePlayer::updateReadout(Deck deck)
+{
+    Channel &ch = m_decks[deck];
+    const qint64 position = ch.player->position();
+    const qint64 total = ch.player->duration() > 0 ? ch.player->duration() : ch.envelope.durationMs;
+    ch.clock->setText(formatClock(position));
+    ch.total->setText(QStringLiteral("/ %1").arg(formatClock(total)));
+    if (ch.envelope.peaks.isEmpty())
+        return;
+    ch.scrubber->setPosition(position);
+    if (ch.player->playbackState() == QMediaPlayer::PlayingState) {
+        double left = 0.0;
+        double right = 0.0;
+        ch.envelope.levelsAt(position, left, right);
+        ch.meter->setLevels(left, right);
+    }
+}
+
+void ComparePlayer::updateDifference()
+{
+    if (!hasAudio(A) || !hasAudio(B)) {
+        m_durationDifference->setText(QStringLiteral("\u2014"));
+        m_bitrateDifference->setText(QStringLiteral("\u2014"));
+        return;
+    }
+    const double d = double(m_decks[B].durationMs) - double(m_decks[A].durationMs);
+    m_durationDifference->setText(tr("%1%2 s").arg(signOf(d), QString::number(std::abs(d) / 1000.0, 'f', 2)));
+    const qint64 k = qint64(m_decks[B].bitrate) - qint64(m_decks[A].bitrate);
+    m_bitrateDifference->setText(tr("%1%2 k").arg(signOf(double(k))).arg(k < 0 ? -k : k));
+    m_bitrateDifference->setToolTip(tr("Bit rate of deck B relative to deck A."));
+}
+
+void ComparePlayer::updateTransportLamp()
+{
+    const bool playing = anyPlaying();
+    m_playLamp->setOn(playing);
+    m_playLamp->setText(playing ? tr("PAUSE") : tr("PLAY"));
+}
+
+void ComparePlayer::onWaveformLoaded(int deck, const Envelope &envelope)
+{
+    if (deck != A && deck != B)
+        return;
+    Channel &ch = m_decks[deck];
+    // The loader already drops results of replaced requests; a deck emptied meanwhile
+    // must not show the old file's waveform either.
+    if (ch.path.isEmpty())
+        return;
+    ch.envelope = envelope;
+    ch.scrubber->setEnvelope(envelope.peaks, envelope.durationMs);
+    updateReadout(Deck(deck));
+}
+
+void ComparePlayer::onWaveformFailed(int deck, const QString &error)
+{
+    if (deck != A && deck != B)
+        return;
+    Channel &ch = m_decks[deck];
+    if (!ch.path.isEmpty())
+        ch.scrubber->setBusy(false);
+    emit logMessage(tr("Preview: %1").arg(error));
+}
+
+} // namespace rvw

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "core/Types.h"
+#include "ui/WaveformLoader.h"
+
+#include <QString>
+#include <QWidget>
+
+class QAudioOutput;
+class QLabel;
+class QMediaPlayer;
+class QTimer;
+
+namespace rvw {
+
+namespace vfd {
+class Badge;
+class ElidingLabel;
+class Lamp;
+class LevelMeter;
+class Panel;
+class Scrubber;
+class SevenSegment;
+} // namespace vfd
+
+// Two-deck A/B player: both decks play at once and stay in step; monitoring decides, by
+// volume alone, which one is heard, so switching never loses the place in the recording.
+class ComparePlayer : public QWidget
+{
+    Q_OBJECT
+public:
+    enum Deck
+    {
+        A = 0,
+        B = 1
+    };
+
+    // The linked decks are pulled together when they drift further apart than this.
+    static constexpr qint64 kDriftToleranceMs = 140;
+
+    explicit ComparePlayer(QWidget *parent = nullptr);
+    ~ComparePlayer() override;
+
+    void loadDeck(Deck deck, const TrackInfo &track);
+    void clearDeck(Deck deck);
+    void clearAll();
+    void seek(Deck deck, qint64 ms);
+    void setActiveDeck(Deck deck);
+    Deck activeDeck() const { return m_active; }
+    bool isLinked() const { return m_linked; }
+    bool hasAudio(Deck deck) const;
+
+    // "H:MM:SS"; negative times read as 0.
+    static QString formatClock(qint64 ms);
+    // Whether the unmonitored deck must be moved to the monitored one's position.
+    static bool needsDriftCorrection(qint64 activePositionMs, qint64 otherPositionMs);
+
+signals:
+    void logMessage(const QString &message);
+
+public slots:
+    void playPause();
+    void stop();
+    void monitorDeckA();
+    void monitorDeckB();
+    void swapMonitor();
+    void setLinked(bool linked);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    struct Channel
+    {
+        QMediaPlayer *player = nullptr;
+        QAudioOutput *output = nullptr;
+        vfd::Panel *panel = nullptr;
+        vfd::SevenSegment *clock = nullptr;
+        vfd::LevelMeter *meter = nullptr;
+        vfd::Scrubber *scrubber = nullptr;
+        vfd::Badge *quality = nullptr;
+        vfd::ElidingLabel *title = nullptr;
+        QLabel *size = nullptr;
+        QLabel *total = nullptr;
+        vfd::Lamp *monitorLamp = nullptr;
+        Envelope envelope;
+        QString path;
+        int bitrate = 0;
+        qint64 durationMs = 0;
+    };
+
+    QWidget *buildChannel(Deck deck);
+    QWidget *buildConsole();
+    void applyMonitoring();
+    void correctDrift();
+    void updateReadout(Deck deck);
+    void updateDifference();
+    void updateTransportLamp();
+    void onWaveformLoaded(int deck, const Envelope &envelope);
+    void onWaveformFailed(int deck, const QString &error);
+    bool anyPlaying() const;
+    static Deck other(Deck deck) { return deck == A ? B : A; }
+
+    Channel m_decks[2];
+    WaveformLoader *m_loader = nullptr;
+    QTimer *m_driftTimer = nullptr;
+    Deck m_active = A;
+    bool m_linked = true;
+    vfd::Lamp *m_playLamp = nullptr;
+    vfd::Lamp *m_stopLamp = nullptr;
+    vfd::Lamp *m_linkLamp = nullptr;
+    QLabel *m_durationDifference = nullptr;
+    QLabel *m_bitrateDifference = nullptr;
+};
+
+} // namespace rvw

@@ -1,0 +1,329 @@
+#include "ui/WaveformLoader.h"
+
+#include <QAudioBuffer>
+#include <QAudioDecoder>
+#include <QEventLoop>
+#include <QList>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace rvw {
+
+void Envelope::levelsAt(qint64 ms, double &leftLevel, double &rightLevel) const
+{
+    leftLevel = 0.0;
+    rightLevel = 0.0;
+    if (left.isEmpty() || bucketMs <= 0)
+        return;
+    // Checked before dividing: the division rounds -39..-1 ms towards the first bucket.
+    if (ms < 0)
+        return;
+    const qint64 index = ms / bucketMs;
+    if (index >= left.size())
+        return;
+    leftLevel = left.at(index);
+    rightLevel = index < right.size() ? right.at(index) : leftLevel;
+}
+
+namespace {
+
+constexpr int kBucketMs = 40;
+constexpr qsizetype kMaxBuckets = 60000; // 40 minutes
+constexpr int kTimeoutMs = 60000;
+constexpr float kNormalisedPeak = 0.98f;
+
+template <typename T> T readSample(const uchar *p)
+{
+    T value;
+    std::memcpy(&value, p, sizeof(T));
+    return value;
+}
+
+// Absolute value of one sample at p, full scale 1.
+float sampleValue(QAudioFormat::SampleFormat format, const uchar *p)
+{
+    switch (format) {
+    case QAudioFormat::UInt8:
+        return std::abs(int(*p) - 128) * (1.0f / 128.0f);
+    case QAudioFormat::Int16:
+        return float(std::abs(int(readSample<qint16>(p)))) * (1.0f / 32768.0f);
+    case QAudioFormat::Int32:
+        return float(std::abs(double(readSample<qint32>(p))) * (1.0 / 2147483648.0));
+    case QAudioFormat::Float: {
+        const float v = std::abs(readSample<float>(p));
+        return std::isfinite(v) ? v : 0.0f;
+    }
+    default:
+        return 0.0f;
+    }
+}
+
+// Collects 40 ms buckets of per-channel peaks from the decoder's buffers.
+class EnvelopeBuilder
+{
+public:
+    // Returns false once the bucket cap is reached; the rest of the file is then ignored.
+    bool add(const QAudioBuffer &buffer)
+    {
+        const QAudioFormat format = buffer.format();
+        if (m_channels == 0) {
+            m_channels = std::max(1, format.channelCount());
+            const int rate = format.sampleRate();
+            m_framesPerBucket = rate > 24 ? rate / 25 : 1;
+        }
+        const int stride = std::max(1, format.channelCount());
+        const int bytesPerSample = std::max(0, format.bytesPerSample());
+        const bool stereo = m_channels > 1 && stride > 1;
+        // Never read past the bytes the buffer really holds, whatever it claims.
+        qint64 frames = buffer.frameCount();
+        if (bytesPerSample > 0)
+            frames = std::min<qint64>(frames, buffer.byteCount() / (qint64(stride) * bytesPerSample));
+        const auto *data = buffer.constData<uchar>();
+        const QAudioFormat::SampleFormat sampleFormat =
+            bytesPerSample > 0 ? format.sampleFormat() : QAudioFormat::Unknown;
+        for (qint64 f = 0; f < frames; ++f) {
+            const uchar *frame = data + f * stride * bytesPerSample;
+            const float first = sampleValue(sampleFormat, frame);
+            const float second = stereo ? sampleValue(sampleFormat, frame + bytesPerSample) : first;
+            m_leftPeak = std::max(m_leftPeak, first);
+            m_rightPeak = std::max(m_rightPeak, second);
+            if (++m_frames >= m_framesPerBucket) {
+                closeBucket();
+                if (m_envelope.peaks.size() >= kMaxBuckets)
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    Envelope finish(qint64 decoderDurationMs)
+    {
+        if (m_frames > 0)
+            closeBucket();
+        Envelope result = m_envelope;
+        if (result.peaks.isEmpty())
+            return result;
+        result.durationMs =
+            decoderDurationMs > 0 ? decoderDurationMs : qint64(result.peaks.size()) * kBucketMs;
+        float loudest = 0.0f;
+        for (const float p : std::as_const(result.peaks))
+            loudest = std::max(loudest, p);
+        if (loudest > 0.0f && loudest < kNormalisedPeak) {
+            const float gain = kNormalisedPeak / loudest;
+            for (float &p : result.peaks)
+                p *= gain;
+        }
+        return result;
+    }
+
+private:
+    void closeBucket()
+    {
+        m_envelope.left.append(m_leftPeak);
+        m_envelope.right.append(m_rightPeak);
+        m_envelope.peaks.append(std::max(m_leftPeak, m_rightPeak));
+        m_leftPeak = m_rightPeak = 0.0f;
+        m_frames = 0;
+    }
+
+    Envelope m_envelope;
+    float m_leftPeak = 0.0f;
+    float m_rightPeak = 0.0f;
+    qint64 m_frames = 0;
+    int m_channels = 0;
+    qint64 m_framesPerBucket = 1;
+};
+
+struct Request
+{
+    int deck;
+    QString path;
+    int generation;
+};
+
+class Worker : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Worker(QSharedPointer<WaveformLoader::Generations> generations)
+        : m_generations(std::move(generations))
+    {
+    }
+
+    Q_INVOKABLE void analyse(int deck, const QString &path, int generation)
+    {
+        // The decoder runs in a nested event loop, which would also deliver the next queued
+        // request; such a request waits here until the running one is over instead.
+        m_pending.append(Request{deck, path, generation});
+        if (m_running)
+            return;
+        m_running = true;
+        while (!m_pending.isEmpty())
+            run(m_pending.takeFirst());
+        m_running = false;
+    }
+
+signals:
+    void loaded(int deck, const rvw::Envelope &envelope, int generation);
+    void failed(int deck, const QString &error, int generation);
+
+private:
+    bool isCurrent(const Request &request) const
+    {
+        return m_generations->deck[request.deck].loadAcquire() == request.generation;
+    }
+
+    void run(const Request &request)
+    {
+        if (!isCurrent(request))
+            return;
+
+        EnvelopeBuilder builder;
+        QString errorText;
+        bool done = false;
+        // The decoder forgets the duration when it is stopped early, so keep what it said.
+        qint64 durationMs = 0;
+        QAudioDecoder decoder;
+        QEventLoop loop;
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        timeout.setInterval(kTimeoutMs);
+
+        const auto finishEarly = [&] {
+            done = true;
+            if (decoder.duration() > 0)
+                durationMs = decoder.duration();
+            decoder.stop();
+            loop.quit();
+        };
+        QObject::connect(&decoder, &QAudioDecoder::bufferReady, &loop, [&] {
+            while (!done && decoder.bufferAvailable()) {
+                if (!isCurrent(request)) {
+                    finishEarly();
+                    return;
+                }
+                const QAudioBuffer buffer = decoder.read();
+                if (!buffer.isValid())
+                    continue;
+                if (!builder.add(buffer)) {
+                    finishEarly();
+                    return;
+                }
+            }
+        });
+        QObject::connect(&decoder, &QAudioDecoder::durationChanged, &loop, [&](qint64 ms) {
+            if (ms > 0)
+                durationMs = ms;
+        });
+        QObject::connect(&decoder, &QAudioDecoder::finished, &loop, [&] {
+            done = true;
+            loop.quit();
+        });
+        QObject::connect(&decoder, qOverload<QAudioDecoder::Error>(&QAudioDecoder::error), &loop, [&] {
+            errorText = decoder.errorString();
+            done = true;
+            loop.quit();
+        });
+        QObject::connect(&timeout, &QTimer::timeout, &loop, finishEarly);
+
+        timeout.start();
+        decoder.setSource(QUrl::fromLocalFile(request.path));
+        decoder.start();
+        if (!done)
+            loop.exec();
+        timeout.stop();
+
+        if (decoder.duration() > 0)
+            durationMs = decoder.duration();
+        const Envelope envelope = builder.finish(durationMs);
+        decoder.stop();
+        if (!isCurrent(request))
+            return;
+        if (envelope.peaks.isEmpty()) {
+            emit failed(request.deck,
+                        errorText.isEmpty() ? QObject::tr("This file could not be decoded for preview.")
+                                            : errorText,
+                        request.generation);
+            return;
+        }
+        emit loaded(request.deck, envelope, request.generation);
+    }
+
+    QSharedPointer<WaveformLoader::Generations> m_generations;
+    QList<Request> m_pending;
+    bool m_running = false;
+};
+
+} // namespace
+
+WaveformLoader::WaveformLoader(QObject *parent)
+    : QObject(parent), m_generations(QSharedPointer<Generations>::create())
+{
+    m_thread = new QThread(this);
+    m_thread->setObjectName(QStringLiteral("rvw-waveform"));
+    auto *worker = new Worker(m_generations);
+    worker->moveToThread(m_thread);
+    m_worker = worker;
+    connect(m_thread, &QThread::finished, worker, &QObject::deleteLater);
+    // A result may wait in this thread's queue while a newer request is made; it is
+    // checked again on arrival.
+    connect(worker, &Worker::loaded, this, [this](int deck, const rvw::Envelope &envelope, int generation) {
+        if (isCurrent(deck, generation))
+            emit loaded(deck, envelope);
+    });
+    connect(worker, &Worker::failed, this, [this](int deck, const QString &error, int generation) {
+        if (isCurrent(deck, generation))
+            emit failed(deck, error);
+    });
+    m_thread->start(QThread::InheritPriority);
+}
+
+WaveformLoader::~WaveformLoader()
+{
+    cancel();
+    m_thread->quit();
+    if (!m_thread->wait(5000)) {
+        // A decoder that will not stop must not take the process down with it: the thread
+        // is left to finish on its own and cleans up after itself.
+        m_thread->setParent(nullptr);
+        connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
+    }
+}
+
+bool WaveformLoader::isCurrent(int deck, int generation) const
+{
+    return m_generations->deck[deck].loadAcquire() == generation;
+}
+
+void WaveformLoader::load(int deck, const QString &path)
+{
+    if (deck != 0 && deck != 1)
+        return;
+    const int generation = m_generations->deck[deck].fetchAndAddOrdered(1) + 1;
+    auto *worker = static_cast<Worker *>(m_worker);
+    QMetaObject::invokeMethod(
+        worker, [worker, deck, path, generation] { worker->analyse(deck, path, generation); },
+        Qt::QueuedConnection);
+}
+
+void WaveformLoader::cancel()
+{
+    cancel(0);
+    cancel(1);
+}
+
+void WaveformLoader::cancel(int deck)
+{
+    if (deck != 0 && deck != 1)
+        return;
+    m_generations->deck[deck].fetchAndAddOrdered(1);
+}
+
+} // namespace rvw
+
+#include "WaveformLoader.moc"

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+
+namespace rvw::vfd {
+
+// An illuminated push-button, or a latching key when checkable. "Enabled" here is the
+// lamp's own state: a disabled lamp stays visible in a darker colour and ignores presses.
+class Lamp : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Lamp(const QString &text, QWidget *parent = nullptr);
+
+    void setText(const QString &text);
+    QString text() const { return m_text; }
+    // Emits nothing; only a click by the user signals.
+    void setOn(bool on);
+    bool isOn() const { return m_on; }
+    void setColour(const QColor &colour);
+    QColor colour() const { return m_colour; }
+    void setEnabledLamp(bool enabled);
+    bool isEnabledLamp() const { return m_enabled; }
+    void setCheckable(bool checkable) { m_checkable = checkable; }
+    bool isCheckable() const { return m_checkable; }
+    bool isHovered() const { return m_hovered; }
+
+    QSize sizeHint() const override;
+
+signals:
+    void clicked();
+    void toggled(bool on);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    QString m_text;
+    QColor m_colour;
+    bool m_on = false;
+    bool m_checkable = false;
+    bool m_hovered = false;
+    bool m_enabled = true;
+};
+
+// A small indicator tag; paints nothing while its text is empty.
+class Badge : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Badge(QWidget *parent = nullptr);
+
+    void setText(const QString &text);
+    QString text() const { return m_text; }
+    void setColour(const QColor &colour);
+    QColor colour() const { return m_colour; }
+    void setActive(bool active);
+    bool isActive() const { return m_active; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_text;
+    QColor m_colour;
+    bool m_active = false;
+};
+
+} // namespace rvw::vfd

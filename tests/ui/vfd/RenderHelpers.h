@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+namespace rvw::test {
+
+// The widget alone on a fully transparent image, so alpha values can be read back.
+inline QImage renderTransparent(QWidget &widget)
+{
+    QImage image(widget.size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+inline QImage grabImage(QWidget &widget)
+{
+    return widget.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+// Colours compared channel by channel, with a little room for antialiasing round-off.
+inline bool sameColour(const QColor &actual, const QColor &expected, int tolerance = 2)
+{
+    return qAbs(actual.red() - expected.red()) <= tolerance &&
+           qAbs(actual.green() - expected.green()) <= tolerance &&
+           qAbs(actual.blue() - expected.blue()) <= tolerance &&
+           qAbs(actual.alpha() - expected.alpha()) <= tolerance;
+}
+
+inline QString describe(const QColor &c)
+{
+    return QStringLiteral("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
+}
+
+} // namespace rvw::test
