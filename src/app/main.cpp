@@ -3,6 +3,7 @@
 #include "app/Platform.h"
 #include "core/Types.h"
 #include "ui/MainWindow.h"
+#include "ui/WaveformLoader.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -60,6 +61,7 @@ int main(int argc, char *argv[])
     qRegisterMetaType<QList<quint32>>("QVector<quint32>");
     qRegisterMetaType<rvw::ScanOptions>("rvw::ScanOptions");
     qRegisterMetaType<rvw::FingerprintResult>("rvw::FingerprintResult");
+    qRegisterMetaType<rvw::Envelope>("rvw::Envelope");
 
     QCommandLineParser parser;
     rvw::CommandLine::configure(parser);
