@@ -98,7 +98,14 @@ int main(int argc, char **argv)
     options.engine = 0;
     QElapsedTimer timer;
     timer.start();
-    const QList<MatchGroup> groups = DuplicateGrouper::group(tracks, options, QAtomicInt(0));
+    QString lastText;
+    const QList<MatchGroup> groups =
+        DuplicateGrouper::group(tracks, options, QAtomicInt(0), [&](int, int, const QString &text) {
+            if (text != lastText) {
+                std::printf("  %6.2f s  %s\n", timer.elapsed() / 1000.0, qPrintable(text));
+                lastText = text;
+            }
+        });
     const qint64 ms = timer.elapsed();
 
     int found = 0;

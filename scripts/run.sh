@@ -9,7 +9,7 @@ bash "$ROOT/scripts/setup-deps.sh"
 BUILD_DIR="${BUILD_DIR:-$ROOT/build-release}"
 cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRAVELWICK_BUILD_TESTS=OFF \
     -DRAVELWICK_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build "$BUILD_DIR" -j "$(nproc)" --target ravelwick
+cmake --build "$BUILD_DIR" -j "$(nproc)" --target ravelwick ravelwick-cli
 
 folders=("$@")
 if [ ${#folders[@]} -eq 0 ]; then
@@ -25,13 +25,19 @@ done
 args+=(--autostart)
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    cat >&2 <<MSG
-No display was found, so the window cannot open here.
-Run it under a virtual X server instead:
-    xvfb-run -a bash scripts/run.sh ${*:-}
-or set QT_QPA_PLATFORM=offscreen to run it without showing anything.
-MSG
-    exit 2
+    # No display: do the same scan headless and leave an HTML report.
+    report_dir="${XDG_CACHE_HOME:-$HOME/.cache}/ravelwick"
+    mkdir -p "$report_dir"
+    report="$report_dir/Ravelwick-$(date +%Y%m%d-%H%M%S).html"
+    echo "No display found: scanning with ravelwick-cli instead of opening the window." >&2
+    echo "(To see the window, run it under a virtual X server: xvfb-run -a bash scripts/run.sh ${*:-})" >&2
+    status=0
+    "$BUILD_DIR/src/ravelwick-cli" scan --report "$report" "${folders[@]}" || status=$?
+    if [ "$status" -le 1 ]; then
+        echo "The report is in $report"
+        exit 0
+    fi
+    exit "$status"
 fi
 
 exec "$BUILD_DIR/src/ravelwick" "${args[@]}"

@@ -87,12 +87,21 @@ ChromaprintResult fingerprint(const QString &path, int seconds)
         result.error = QStringLiteral("fpcalc timed out");
         return result;
     }
-    if (proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0) {
+    if (proc.exitStatus() != QProcess::NormalExit) {
         const QString text = QString::fromLocal8Bit(proc.readAllStandardError()).trimmed();
         result.error = text.isEmpty() ? QStringLiteral("fpcalc failed (exit %1)").arg(proc.exitCode()) : text;
         return result;
     }
     parseOutput(proc.readAllStandardOutput(), result);
+    // fpcalc ends with an error status ("Error decoding audio frame (End of file)") whenever the
+    // file is shorter than -length, after printing a complete fingerprint; that fingerprint is
+    // good. Only a non-zero exit without one is a failure.
+    if (proc.exitCode() != 0 && result.fingerprint.isEmpty()) {
+        const QString text = QString::fromLocal8Bit(proc.readAllStandardError()).trimmed();
+        result.error = text.isEmpty() ? QStringLiteral("fpcalc failed (exit %1)").arg(proc.exitCode()) : text;
+        result.durationMs = 0;
+        return result;
+    }
     if (result.fingerprint.isEmpty() && result.error.isEmpty())
         result.error = QStringLiteral("fpcalc produced no fingerprint");
     return result;

@@ -417,6 +417,36 @@ void Analyzer::feed(const float *mono, int n)
 // ---------------------------------------------------------------------------------------------
 // Comparison
 
+namespace {
+
+// Walks the offsets from -maxOffset to +maxOffset, skipping those whose overlap is below
+// minOverlap; `rateAt(o, pairs, &ber)` says whether offset o qualifies and its rate. The
+// first qualifying offset becomes the best, a later one replaces it only when strictly
+// smaller. Returns false when no offset qualified.
+template <typename RateAt>
+bool searchOffsets(int sa, int sb, int maxOffset, int minOverlap, RateAt rateAt, double *best, int *winner)
+{
+    int first, last;
+    offsetRange(sa, sb, maxOffset, &first, &last);
+    bool found = false;
+    for (int o = first; o <= last; ++o) {
+        const int pairs = overlap(sa, sb, o);
+        if (pairs < minOverlap)
+            continue;
+        double ber = 1.0;
+        if (!rateAt(o, pairs, &ber))
+            continue;
+        if (!found || ber < *best) {
+            found = true;
+            *best = ber;
+            *winner = o;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
 double bestBitErrorRate(const QList<quint32> &a, const QList<quint32> &b, int maxOffset, int minOverlap,
                         int *bestOffset)
 {
@@ -426,26 +456,13 @@ double bestBitErrorRate(const QList<quint32> &a, const QList<quint32> &b, int ma
         return 1.0;
     // An overlap of no words has no error rate; never divide by it.
     minOverlap = std::max(minOverlap, 1);
-    const int sa = int(a.size());
-    const int sb = int(b.size());
-    int first, last;
-    offsetRange(sa, sb, maxOffset, &first, &last);
-
-    bool found = false;
     double best = 1.0;
     int winner = 0;
-    for (int o = first; o <= last; ++o) {
-        const int pairs = overlap(sa, sb, o);
-        if (pairs < minOverlap)
-            continue;
-        const double ber = plainBitErrorRate(a, b, o, pairs);
-        if (!found || ber < best) {
-            found = true;
-            best = ber;
-            winner = o;
-        }
-    }
-    if (!found)
+    const auto plain = [&](int o, int pairs, double *ber) {
+        *ber = plainBitErrorRate(a, b, o, pairs);
+        return true;
+    };
+    if (!searchOffsets(int(a.size()), int(b.size()), maxOffset, minOverlap, plain, &best, &winner))
         return 1.0;
     if (bestOffset)
         *bestOffset = winner;
@@ -462,18 +479,9 @@ double bestBitErrorRate(const QList<quint32> &a, const QList<quint32> &aMask, co
     if (a.isEmpty() || b.isEmpty())
         return 1.0;
     minOverlap = std::max(minOverlap, 1);
-    const int sa = int(a.size());
-    const int sb = int(b.size());
-    int first, last;
-    offsetRange(sa, sb, maxOffset, &first, &last);
-
-    bool found = false;
     double best = 1.0;
     int winner = 0;
-    for (int o = first; o <= last; ++o) {
-        const int pairs = overlap(sa, sb, o);
-        if (pairs < minOverlap)
-            continue;
+    const auto masked = [&](int o, int pairs, double *ber) {
         const int start = std::max(0, -o);
         const quint32 *pa = a.constData() + start;
         const quint32 *pma = aMask.constData() + start;
@@ -486,16 +494,13 @@ double bestBitErrorRate(const QList<quint32> &a, const QList<quint32> &aMask, co
             considered += qPopulationCount(m);
             errors += qPopulationCount((pa[i] ^ pb[i]) & m);
         }
+        // on average at least four strong bits per word
         if (considered < 4 * qint64(pairs))
-            continue;
-        const double ber = double(errors) / double(considered);
-        if (!found || ber < best) {
-            found = true;
-            best = ber;
-            winner = o;
-        }
-    }
-    if (!found)
+            return false;
+        *ber = double(errors) / double(considered);
+        return true;
+    };
+    if (!searchOffsets(int(a.size()), int(b.size()), maxOffset, minOverlap, masked, &best, &winner))
         return bestBitErrorRate(a, b, maxOffset, minOverlap, bestOffset);
     if (bestOffset)
         *bestOffset = winner;

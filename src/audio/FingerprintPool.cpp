@@ -142,6 +142,13 @@ void FingerprintWorker::decodeWithQt(Fingerprint::Analyzer &analyzer, const QStr
         decoder.stop();
         stopLoop();
     });
+    // Stopping the decoder early (frame budget, timer) also forgets the stream's length, so the
+    // last length it announced is kept.
+    qint64 announced = 0;
+    QObject::connect(&decoder, &QAudioDecoder::durationChanged, &loop, [&](qint64 ms) {
+        if (ms > 0)
+            announced = ms;
+    });
     QObject::connect(&decoder, &QAudioDecoder::bufferReady, &loop, [&] {
         while (!ended && decoder.bufferAvailable()) {
             const QAudioBuffer buffer = decoder.read();
@@ -173,6 +180,8 @@ void FingerprintWorker::decodeWithQt(Fingerprint::Analyzer &analyzer, const QStr
     timer.stop();
     if (decoder.duration() > 0)
         durationMs = decoder.duration();
+    else if (announced > 0)
+        durationMs = announced;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -48,7 +49,10 @@ QString batchName(const QString &stamp, int number)
     return stamp + QStringLiteral("_%1").arg(number, 3, 10, QLatin1Char('0'));
 }
 
-QString manifestFileName(const QString &batch) { return QStringLiteral("undo-%1.json").arg(batch); }
+QString manifestFileName(const QString &batch)
+{
+    return QStringLiteral("undo-%1.json").arg(batch);
+}
 
 // Something is at the path, including a dangling symbolic link, which must not be replaced
 // either.
@@ -62,7 +66,8 @@ int firstFreeBatch(const QString &stamp, const QDir &quarantineRoot, const QDir 
 {
     for (int n = 1; n <= kMaxBatchesPerSecond; ++n) {
         const QString name = batchName(stamp, n);
-        if (!occupied(quarantineRoot.filePath(name)) && !occupied(manifestDir.filePath(manifestFileName(name))))
+        if (!occupied(quarantineRoot.filePath(name)) &&
+            !occupied(manifestDir.filePath(manifestFileName(name))))
             return n;
     }
     return 0;
@@ -89,8 +94,10 @@ QString relativeTarget(const QString &absolutePath, const QStringList &roots)
 }
 
 // The free place for a file: the target itself, or "<base> (<n>)<.suffix>" beside it.
-// Empty when every candidate is taken, so nothing is ever overwritten.
-QString freeTarget(const QString &target)
+// Empty when every candidate is taken, so nothing is ever overwritten. `firstUntried` remembers,
+// per target, the numbers this call has already found taken, so that many copies of one name
+// cost one look each instead of one per earlier copy; every candidate is still checked.
+QString freeTarget(const QString &target, QHash<QString, int> &firstUntried)
 {
     if (!occupied(target))
         return target;
@@ -99,7 +106,8 @@ QString freeTarget(const QString &target)
     const QString base = info.completeBaseName();
     const QString suffix = info.suffix();
     const QString dottedSuffix = suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix;
-    for (int n = 2; n <= kMaxCollisionNumber; ++n) {
+    int &n = firstUntried[target];
+    for (n = qMax(n, 2); n <= kMaxCollisionNumber; ++n) {
         const QString candidate =
             folder.filePath(QStringLiteral("%1 (%2)%3").arg(base, QString::number(n), dottedSuffix));
         if (!occupied(candidate))
@@ -199,7 +207,10 @@ QString writeManifest(const QString &stamp, int batchNumber, const QByteArray &b
     return QString();
 }
 
-QJsonObject readJsonObject(QFile &file) { return QJsonDocument::fromJson(file.readAll()).object(); }
+QJsonObject readJsonObject(QFile &file)
+{
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
 
 } // namespace
 
@@ -224,8 +235,8 @@ QString ActionRunner::defaultQuarantineRoot()
 
 QString ActionRunner::manifestDirectory()
 {
-    const QString path =
-        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).filePath(QStringLiteral("undo"));
+    const QString path = QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+                             .filePath(QStringLiteral("undo"));
     QDir().mkpath(path);
     return path;
 }
@@ -249,8 +260,8 @@ ActionRunner::Result ActionRunner::execute(const QStringList &paths, Mode mode, 
     const QString stamp = QDateTime::currentDateTime().toString(kStampFormat);
 
     // A blank root would put the batch into whatever the working folder happens to be.
-    const QDir rootDir(QDir(quarantineRoot.trimmed().isEmpty() ? defaultQuarantineRoot() : quarantineRoot)
-                           .absolutePath());
+    const QDir rootDir(
+        QDir(quarantineRoot.trimmed().isEmpty() ? defaultQuarantineRoot() : quarantineRoot).absolutePath());
     int batchNumber = 0;
     QString batchFolder;
     if (mode == Quarantine) {
@@ -260,6 +271,7 @@ ActionRunner::Result ActionRunner::execute(const QStringList &paths, Mode mode, 
     }
 
     QList<ManifestEntry> entries;
+    QHash<QString, int> firstUntried;
     for (const QString &path : paths) {
         const QFileInfo info(path);
         if (!info.exists()) {
@@ -289,7 +301,8 @@ ActionRunner::Result ActionRunner::execute(const QStringList &paths, Mode mode, 
             break;
         case Quarantine:
             if (!batchFolder.isEmpty()) {
-                to = freeTarget(QDir::cleanPath(batchFolder + QLatin1Char('/') + relativeTarget(from, roots)));
+                to = freeTarget(QDir::cleanPath(batchFolder + QLatin1Char('/') + relativeTarget(from, roots)),
+                                firstUntried);
                 ok = !to.isEmpty() && QDir().mkpath(QFileInfo(to).absolutePath()) && moveOnce(path, to);
             }
             if (!ok)
@@ -335,8 +348,11 @@ ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *er
             *error = QObject::tr("Cannot read manifest: %1").arg(file.errorString());
         return result;
     }
-    const QJsonArray entries = readJsonObject(file).value(kKeyEntries).toArray();
+    const QJsonValue list = readJsonObject(file).value(kKeyEntries);
     file.close();
+    // A damaged manifest is the only record of where its files went: it is kept.
+    const bool readable = list.isArray();
+    const QJsonArray entries = list.toArray();
 
     for (const QJsonValue &value : entries) {
         const QJsonObject entry = value.toObject();
@@ -345,10 +361,12 @@ ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *er
         if (from.isEmpty() || to.isEmpty())
             continue;
         QString failure;
-        if (!QFileInfo::exists(to))
-            failure = QObject::tr("Quarantined copy missing: %1").arg(to);
-        else if (occupied(from))
+        // The original place is looked at first, so that an entry already restored (by an
+        // earlier, partly failed undo or by hand) reports that its file is back.
+        if (occupied(from))
             failure = QObject::tr("A file already exists at %1").arg(from);
+        else if (!QFileInfo::exists(to))
+            failure = QObject::tr("Quarantined copy missing: %1").arg(to);
         else if (!QDir().mkpath(QFileInfo(from).absolutePath()) || !moveOnce(to, from))
             failure = QObject::tr("Could not restore %1").arg(from);
         if (failure.isEmpty()) {
@@ -359,7 +377,7 @@ ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *er
         }
     }
 
-    if (result.failed == 0)
+    if (result.failed == 0 && readable)
         QFile::remove(manifestPath);
     return result;
 }

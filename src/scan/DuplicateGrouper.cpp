@@ -9,13 +9,13 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace rvw {
 
 namespace {
 
 constexpr int kMinFingerprintWords = 40;
-constexpr quint16 kSaturated = 65535;
 
 class UnionFind
 {
@@ -101,100 +101,119 @@ void linkEqualHashes(const QList<TrackInfo> &tracks, QString TrackInfo::*field, 
     }
 }
 
-quint64 pairKey(int lower, int higher) { return (quint64(quint32(lower)) << 32) | quint32(higher); }
-
-void addSaturating(quint16 &counter)
+// How the built-in engine samples a fingerprint into index keys. Up to 4096 tracks the
+// keys are the two 16-bit halves of about 400 sampled words. In a larger library 16-bit
+// keys are shared by so many unrelated tracks that their lists pass the pruning limit
+// (and are dropped, losing every duplicate) or turn the pair count quadratic, so the keys
+// widen to 28 bits: still many shared keys for a re-encode, almost none for unrelated
+// tracks. The sampling stays the same, so that copies offset by any number of frames
+// still sample the same frames.
+struct BuiltinKeying
 {
-    if (counter < kSaturated)
-        ++counter;
+    int bits = 16;
+    int samples = 400;
+};
+
+BuiltinKeying builtinKeying(int n)
+{
+    if (n <= 4096)
+        return {};
+    return {28, 400};
 }
 
-// The acoustic candidate index: which tracks share enough sampled fingerprint values
-// to be worth an alignment search.
+// The acoustic candidate index: which tracks share enough sampled fingerprint values to be
+// worth an alignment search. The index is a sorted array of (key, track) postings, so a
+// key's list is one run of it; runs longer than the pruning limit are ignored. Shared keys
+// are then counted per track against the later tracks of its runs, which keeps memory
+// linear in the number of postings.
 QList<std::pair<int, int>> acousticCandidates(const QList<TrackInfo> &tracks, bool fpcalc,
                                               const PhaseProgress &progress)
 {
     const int n = int(tracks.size());
-    QHash<quint32, QList<int>> index;
-    int minShared = 3;
-    if (!fpcalc) {
-        index.reserve(qsizetype(n) * 64);
-        QList<quint32> keys;
-        for (int i = 0; i < n; ++i) {
-            if (i % 2048 == 0)
-                progress.fine(0, 0.7, i, n, "Indexing fingerprints");
-            const QList<quint32> &fp = tracks[i].fingerprint;
-            if (fp.size() < kMinFingerprintWords)
-                continue;
-            const qsizetype step = std::max<qsizetype>(1, fp.size() / 400);
-            keys.clear();
+    const int limit = std::clamp(int(n * 0.02), 64, 256);
+    // fpcalc values held by one track only are not indexed; a run of one yields no pair,
+    // so that rule needs no separate pass.
+    const int minShared = fpcalc ? 5 : 3;
+    const BuiltinKeying keying = builtinKeying(n);
+    const quint32 lowMask = (quint32(1) << keying.bits) - 1;
+    const quint32 highTag = quint32(1) << keying.bits;
+
+    std::vector<quint64> postings;
+    std::vector<quint32> keys;
+    for (int i = 0; i < n; ++i) {
+        if (i % 2048 == 0)
+            progress.fine(0, 0.7, i, n, "Indexing fingerprints");
+        const QList<quint32> &fp = tracks[i].fingerprint;
+        if (fp.size() < kMinFingerprintWords)
+            continue;
+        keys.clear();
+        if (fpcalc) {
+            keys.assign(fp.cbegin(), fp.cend());
+        } else {
+            const qsizetype step = std::max<qsizetype>(1, fp.size() / keying.samples);
             for (qsizetype j = 0; j < fp.size(); j += step) {
                 const quint32 v = fp[j];
-                keys.append(v & 0xFFFFu);
-                keys.append((v >> 16) | 0x10000u);
-            }
-            std::sort(keys.begin(), keys.end());
-            keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-            for (quint32 key : std::as_const(keys))
-                index[key].append(i);
-        }
-    } else {
-        minShared = 5;
-        QHash<quint32, quint16> frequency;
-        frequency.reserve(qsizetype(n) * 200);
-        QList<QList<quint32>> distinct(n);
-        for (int i = 0; i < n; ++i) {
-            if (i % 2048 == 0)
-                progress.fine(0, 0.35, i, n, "Indexing fingerprints");
-            const QList<quint32> &fp = tracks[i].fingerprint;
-            if (fp.size() < kMinFingerprintWords)
-                continue;
-            QList<quint32> values = fp;
-            std::sort(values.begin(), values.end());
-            values.erase(std::unique(values.begin(), values.end()), values.end());
-            for (quint32 v : std::as_const(values))
-                addSaturating(frequency[v]);
-            distinct[i] = std::move(values);
-        }
-        index.reserve(frequency.size() / 8 + 64);
-        for (int i = 0; i < n; ++i) {
-            if (i % 2048 == 0)
-                progress.fine(0.35, 0.35, i, n, "Indexing fingerprints");
-            for (quint32 v : std::as_const(distinct[i])) {
-                if (frequency.value(v) >= 2)
-                    index[v].append(i);
+                keys.push_back(v & lowMask);
+                keys.push_back((v >> (32 - keying.bits)) | highTag);
             }
         }
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        for (quint32 key : keys)
+            postings.push_back((quint64(key) << 32) | quint32(i));
     }
+    std::sort(postings.begin(), postings.end());
 
-    const int limit = std::clamp(int(n * 0.02), 64, 256);
-    for (auto it = index.begin(); it != index.end();) {
-        if (it.value().size() > limit)
-            it = index.erase(it);
-        else
-            ++it;
+    // Runs of 2..limit postings, and for each track the runs it belongs to (CSR form).
+    std::vector<std::pair<quint32, quint32>> runs; // [begin, end) into postings
+    std::vector<quint32> runsPerTrack(size_t(n) + 1, 0);
+    for (size_t b = 0; b < postings.size();) {
+        size_t e = b + 1;
+        while (e < postings.size() && (postings[e] >> 32) == (postings[b] >> 32))
+            ++e;
+        if (e - b >= 2 && e - b <= size_t(limit)) {
+            runs.push_back({quint32(b), quint32(e)});
+            for (size_t k = b; k < e; ++k)
+                ++runsPerTrack[size_t(quint32(postings[k])) + 1];
+        }
+        b = e;
     }
-
-    QHash<quint64, quint16> pairCounts;
-    pairCounts.reserve(qsizetype(n) * 8);
-    const qsizetype entries = index.size();
-    qsizetype entry = 0;
-    for (auto it = index.cbegin(); it != index.cend(); ++it, ++entry) {
-        if (entry % 4096 == 0)
-            progress.fine(0.7, 0.2, entry, entries, "Finding candidate matches");
-        const QList<int> &list = it.value();
-        for (qsizetype p = 0; p < list.size(); ++p) {
-            for (qsizetype q = p + 1; q < list.size(); ++q)
-                addSaturating(pairCounts[pairKey(list[p], list[q])]);
+    for (int i = 0; i < n; ++i)
+        runsPerTrack[size_t(i) + 1] += runsPerTrack[size_t(i)];
+    std::vector<quint32> trackRuns(runsPerTrack[size_t(n)]);
+    {
+        std::vector<quint32> fill(runsPerTrack.begin(), runsPerTrack.end() - 1);
+        for (size_t r = 0; r < runs.size(); ++r) {
+            for (quint32 k = runs[r].first; k < runs[r].second; ++k)
+                trackRuns[fill[size_t(quint32(postings[k]))]++] = quint32(r);
         }
     }
 
     QList<std::pair<int, int>> candidates;
-    for (auto it = pairCounts.cbegin(); it != pairCounts.cend(); ++it) {
-        if (it.value() >= minShared)
-            candidates.append({int(it.key() >> 32), int(it.key() & 0xFFFFFFFFu)});
+    std::vector<int> counts(size_t(n), 0);
+    std::vector<int> touched;
+    for (int a = 0; a < n; ++a) {
+        if (a % 4096 == 0)
+            progress.fine(0.7, 0.2, a, n, "Finding candidate matches");
+        for (quint32 t = runsPerTrack[size_t(a)]; t < runsPerTrack[size_t(a) + 1]; ++t) {
+            const auto &run = runs[trackRuns[t]];
+            // postings within a run are in ascending track order
+            for (quint32 k = run.first; k < run.second; ++k) {
+                const int b = int(quint32(postings[k]));
+                if (b <= a)
+                    continue;
+                if (counts[size_t(b)]++ == 0)
+                    touched.push_back(b);
+            }
+        }
+        std::sort(touched.begin(), touched.end());
+        for (int b : touched) {
+            if (counts[size_t(b)] >= minShared)
+                candidates.append({a, b});
+            counts[size_t(b)] = 0;
+        }
+        touched.clear();
     }
-    std::sort(candidates.begin(), candidates.end());
     return candidates;
 }
 

@@ -72,6 +72,8 @@ ComparePlayer::ComparePlayer(QWidget *parent) : QWidget(parent)
         connect(ch.player, &QMediaPlayer::positionChanged, this, [this, deck] { updateReadout(deck); });
         connect(ch.player, &QMediaPlayer::durationChanged, this, [this, deck] { updateReadout(deck); });
         connect(ch.player, &QMediaPlayer::playbackStateChanged, this, &ComparePlayer::updateTransportLamp);
+        connect(ch.player, &QMediaPlayer::mediaStatusChanged, this,
+                [this, deck](QMediaPlayer::MediaStatus status) { onMediaStatus(deck, status); });
         connect(ch.player, &QMediaPlayer::errorOccurred, this, [this, deck] {
             emit logMessage(tr("Deck %1: %2").arg(deckLetter(deck), m_decks[deck].player->errorString()));
         });
@@ -145,7 +147,11 @@ QWidget *ComparePlayer::buildChannel(Deck deck)
     ch.scrubber = new vfd::Scrubber(ch.panel);
     ch.scrubber->setObjectName(QStringLiteral("scrubber") + letter);
     connect(ch.scrubber, &vfd::Scrubber::seekRequested, this, [this, deck](qint64 ms) { seek(deck, ms); });
+    // The scrubber has no natural height of its own: without these it is squeezed to nothing
+    // by the rows above it.
+    ch.scrubber->setMinimumHeight(24);
     grid->addWidget(ch.scrubber, 2, 0, 1, 3);
+    grid->setRowStretch(2, 1);
     return ch.panel;
 }
 
@@ -250,6 +256,35 @@ void ComparePlayer::applyMonitoring()
     }
 }
 
+// The media back end drops a position set while a source is still loading, so it is
+// applied again once the media is there; otherwise a deck loaded during playback would
+// start from the beginning instead of at the other deck's place.
+void ComparePlayer::setDeckPosition(Deck deck, qint64 ms)
+{
+    Channel &ch = m_decks[deck];
+    const QMediaPlayer::MediaStatus status = ch.player->mediaStatus();
+    ch.pendingPosition = status == QMediaPlayer::LoadingMedia ? ms : -1;
+    ch.player->setPosition(ms);
+}
+
+void ComparePlayer::onMediaStatus(Deck deck, int status)
+{
+    Channel &ch = m_decks[deck];
+    if (ch.pendingPosition < 0)
+        return;
+    // Playback that was asked for during loading starts once the media is buffered and
+    // would begin at 0 again, so the position is set on both steps.
+    if (status == QMediaPlayer::LoadedMedia) {
+        ch.player->setPosition(ch.pendingPosition);
+    } else if (status == QMediaPlayer::BufferedMedia) {
+        const qint64 ms = ch.pendingPosition;
+        ch.pendingPosition = -1;
+        ch.player->setPosition(ms);
+    } else if (status != QMediaPlayer::LoadingMedia && status != QMediaPlayer::BufferingMedia) {
+        ch.pendingPosition = -1;
+    }
+}
+
 void ComparePlayer::setActiveDeck(Deck deck)
 {
     if (deck == m_active)
@@ -284,8 +319,8 @@ void ComparePlayer::playPause()
         return;
     if (hasAudio(A) && m_linked && hasAudio(B)) {
         const qint64 position = m_decks[m_active].player->position();
-        m_decks[A].player->setPosition(position);
-        m_decks[B].player->setPosition(position);
+        setDeckPosition(A, position);
+        setDeckPosition(B, position);
         m_decks[A].player->play();
         m_decks[B].player->play();
         return;
@@ -306,12 +341,12 @@ void ComparePlayer::seek(Deck deck, qint64 ms)
     if (m_linked) {
         for (const Deck d : {A, B}) {
             if (hasAudio(d))
-                m_decks[d].player->setPosition(ms);
+                setDeckPosition(d, ms);
         }
         return;
     }
     if (hasAudio(deck))
-        m_decks[deck].player->setPosition(ms);
+        setDeckPosition(deck, ms);
 }
 
 void ComparePlayer::setLinked(bool linked)
@@ -321,7 +356,7 @@ void ComparePlayer::setLinked(bool linked)
     if (m_linkLamp->isOn() != linked)
         m_linkLamp->setOn(linked);
     if (switchedOn && hasAudio(A) && hasAudio(B))
-        m_decks[B].player->setPosition(m_decks[A].player->position());
+        setDeckPosition(B, m_decks[A].player->position());
 }
 
 void ComparePlayer::correctDrift()
@@ -334,7 +369,7 @@ void ComparePlayer::correctDrift()
         follower->playbackState() != QMediaPlayer::PlayingState)
         return;
     if (needsDriftCorrection(active->position(), follower->position()))
-        follower->setPosition(active->position());
+        setDeckPosition(other(m_active), active->position());
 }
 
 void ComparePlayer::loadDeck(Deck deck, const TrackInfo &track)
@@ -360,7 +395,7 @@ void ComparePlayer::loadDeck(Deck deck, const TrackInfo &track)
 
     ch.player->setSource(QUrl::fromLocalFile(QFileInfo(track.path).absoluteFilePath()));
     if (resume > 0)
-        ch.player->setPosition(resume);
+        setDeckPosition(deck, resume);
     if (wasPlaying)
         ch.player->play();
 
@@ -380,6 +415,7 @@ void ComparePlayer::clearDeck(Deck deck)
     m_loader->cancel(deck);
     ch.player->stop();
     ch.player->setSource(QUrl());
+    ch.pendingPosition = -1;
     ch.path.clear();
     ch.envelope = Envelope();
     ch.title->setText(tr("— no file loaded —"));

@@ -87,6 +87,7 @@ private:
         QString path;
         int bitrate = 0;
         qint64 durationMs = 0;
+        qint64 pendingPosition = -1; // asked for while the media was still loading
     };
 
     QWidget *buildChannel(Deck deck);
@@ -99,6 +100,8 @@ private:
     void onWaveformLoaded(int deck, const Envelope &envelope);
     void onWaveformFailed(int deck, const QString &error);
     bool anyPlaying() const;
+    void setDeckPosition(Deck deck, qint64 ms);
+    void onMediaStatus(Deck deck, int status);
     static Deck other(Deck deck) { return deck == A ? B : A; }
 
     Channel m_decks[2];

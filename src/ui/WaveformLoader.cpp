@@ -2,7 +2,9 @@
 
 #include <QAudioBuffer>
 #include <QAudioDecoder>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QList>
 #include <QThread>
 #include <QTimer>
@@ -36,6 +38,7 @@ constexpr int kBucketMs = 40;
 constexpr qsizetype kMaxBuckets = 60000; // 40 minutes
 constexpr int kTimeoutMs = 60000;
 constexpr float kNormalisedPeak = 0.98f;
+constexpr int kRetrySampleRate = 44100;
 
 template <typename T> T readSample(const uchar *p)
 {
@@ -178,26 +181,36 @@ private:
         return m_generations->deck[request.deck].loadAcquire() == request.generation;
     }
 
-    void run(const Request &request)
+    struct Attempt
     {
-        if (!isCurrent(request))
-            return;
-
-        EnvelopeBuilder builder;
         QString errorText;
-        bool done = false;
-        // The decoder forgets the duration when it is stopped early, so keep what it said.
         qint64 durationMs = 0;
+        bool timedOut = false;
+    };
+
+    // One pass of the decoder over the file, in the given output format (an invalid format
+    // leaves the decoder's own); the buckets go into builder.
+    Attempt decode(const Request &request, const QAudioFormat &format, int timeoutMs,
+                   EnvelopeBuilder &builder)
+    {
+        Attempt attempt;
+        bool done = false;
         QAudioDecoder decoder;
+        if (format.isValid())
+            decoder.setAudioFormat(format);
         QEventLoop loop;
         QTimer timeout;
         timeout.setSingleShot(true);
-        timeout.setInterval(kTimeoutMs);
+        timeout.setInterval(timeoutMs);
 
+        // The decoder forgets the duration when it is stopped early, so keep what it said.
+        const auto noteDuration = [&] {
+            if (decoder.duration() > 0)
+                attempt.durationMs = decoder.duration();
+        };
         const auto finishEarly = [&] {
             done = true;
-            if (decoder.duration() > 0)
-                durationMs = decoder.duration();
+            noteDuration();
             decoder.stop();
             loop.quit();
         };
@@ -216,32 +229,61 @@ private:
                 }
             }
         });
-        QObject::connect(&decoder, &QAudioDecoder::durationChanged, &loop, [&](qint64 ms) {
-            if (ms > 0)
-                durationMs = ms;
-        });
+        QObject::connect(&decoder, &QAudioDecoder::durationChanged, &loop, noteDuration);
         QObject::connect(&decoder, &QAudioDecoder::finished, &loop, [&] {
             done = true;
             loop.quit();
         });
         QObject::connect(&decoder, qOverload<QAudioDecoder::Error>(&QAudioDecoder::error), &loop, [&] {
-            errorText = decoder.errorString();
+            attempt.errorText = decoder.errorString();
             done = true;
             loop.quit();
         });
-        QObject::connect(&timeout, &QTimer::timeout, &loop, finishEarly);
+        QObject::connect(&timeout, &QTimer::timeout, &loop, [&] {
+            attempt.timedOut = true;
+            finishEarly();
+        });
 
         timeout.start();
-        decoder.setSource(QUrl::fromLocalFile(request.path));
+        // A relative path would not open.
+        decoder.setSource(QUrl::fromLocalFile(QFileInfo(request.path).absoluteFilePath()));
         decoder.start();
         if (!done)
             loop.exec();
         timeout.stop();
-
-        if (decoder.duration() > 0)
-            durationMs = decoder.duration();
-        const Envelope envelope = builder.finish(durationMs);
+        noteDuration();
         decoder.stop();
+        return attempt;
+    }
+
+    void run(const Request &request)
+    {
+        if (!isCurrent(request))
+            return;
+
+        QElapsedTimer clock;
+        clock.start();
+        EnvelopeBuilder builder;
+        const Attempt native = decode(request, QAudioFormat(), kTimeoutMs, builder);
+        Envelope envelope = builder.finish(native.durationMs);
+        QString errorText = native.errorText;
+
+        // Samples wider than 16 bits (24-bit FLAC and WAV) come out of the platform decoder
+        // in a layout it cannot hand over, so nothing arrives; asked for float samples, it
+        // converts them. The second pass shares the time limit of the first.
+        const qint64 timeLeft = kTimeoutMs - clock.elapsed();
+        if (envelope.peaks.isEmpty() && !native.timedOut && timeLeft > 0 && isCurrent(request)) {
+            QAudioFormat floatFormat;
+            floatFormat.setSampleFormat(QAudioFormat::Float);
+            floatFormat.setChannelCount(2);
+            floatFormat.setSampleRate(kRetrySampleRate);
+            EnvelopeBuilder retry;
+            const Attempt converted = decode(request, floatFormat, int(timeLeft), retry);
+            envelope = retry.finish(converted.durationMs);
+            if (errorText.isEmpty())
+                errorText = converted.errorText;
+        }
+
         if (!isCurrent(request))
             return;
         if (envelope.peaks.isEmpty()) {

@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 
@@ -85,6 +86,10 @@ private slots:
         QTest::newRow("flac mono 44.1k") << "mono44.flac" << 44100 << 1 << flac;
         QTest::newRow("flac stereo 48k") << "stereo48.flac" << 48000 << 2 << flac;
         QTest::newRow("wav signed 32-bit") << "s32.wav" << 48000 << 2 << QStringList{"-c:a", "pcm_s32le"};
+        // 24-bit samples only decode when converted (same rate, so no resampling blur).
+        QTest::newRow("flac 24-bit") << "s24.flac" << 44100 << 2 << QStringList{"-c:a", "flac"};
+        QTest::newRow("flac 24-bit mono") << "s24mono.flac" << 44100 << 1 << QStringList{"-c:a", "flac"};
+        QTest::newRow("wav 24-bit") << "s24.wav" << 44100 << 2 << QStringList{"-c:a", "pcm_s24le"};
         QTest::newRow("wav float") << "f32.wav" << 44100 << 2 << QStringList{"-c:a", "pcm_f32le"};
     }
 
@@ -269,8 +274,8 @@ private slots:
 
         loader.load(0, path); // stale while still queued
         loader.cancel();
-        loader.load(1, path); // stale while decoding
-        QTest::qWait(50);
+        loader.load(1, path); // stale while decoding, or while its result waits to be delivered
+        QThread::msleep(50);  // no events here, so nothing can be delivered before the cancel
         loader.cancel();
         QTest::qWait(800);
         QCOMPARE(loaded.count(), 0);

@@ -7,6 +7,32 @@
 
 namespace rvw::test {
 
+// The display palette as the widgets must show it, written out independently of the code.
+namespace expected {
+const QColor teal(0x3b, 0xeb, 0xd3);
+const QColor amber(0xe0, 0xa3, 0x2b);
+const QColor red(0xe0, 0x45, 0x2f);
+const QColor unplayed(0x1e, 0x7d, 0x70);
+const QColor ghost(0x11, 0x33, 0x2e);
+const QColor scrubberBackground(0x03, 0x0b, 0x0a);
+const QColor orange(0xe0, 0x8a, 0x2b);
+} // namespace expected
+
+// Counts paint events, to tell whether a setter asked for a repaint.
+template <typename Widget> class PaintCounter : public Widget
+{
+public:
+    using Widget::Widget;
+    int paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        ++paints;
+        Widget::paintEvent(event);
+    }
+};
+
 // The widget alone on a fully transparent image, so alpha values can be read back.
 inline QImage renderTransparent(QWidget &widget)
 {

@@ -16,7 +16,7 @@ using rvw::vfd::Lamp;
 
 namespace {
 
-const QColor kTeal(0x3b, 0xeb, 0xd3);
+const QColor kTeal = rvw::test::expected::teal;
 
 QColor withAlpha(QColor c, int alpha)
 {
@@ -45,20 +45,6 @@ QColor borderOf(const QImage &image)
 {
     return image.pixelColor(0, image.height() / 2);
 }
-
-class CountingLamp : public Lamp
-{
-public:
-    using Lamp::Lamp;
-    int paints = 0;
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        ++paints;
-        Lamp::paintEvent(event);
-    }
-};
 
 } // namespace
 
@@ -133,7 +119,7 @@ private slots:
 
     void setOnIsSilent()
     {
-        CountingLamp lamp(QStringLiteral("A"));
+        rvw::test::PaintCounter<Lamp> lamp(QStringLiteral("A"));
         lamp.setCheckable(true);
         QSignalSpy toggled(&lamp, &Lamp::toggled);
         QSignalSpy clicked(&lamp, &Lamp::clicked);

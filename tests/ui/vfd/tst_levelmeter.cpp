@@ -12,9 +12,9 @@ using rvw::vfd::LevelMeter;
 
 namespace {
 
-const QColor kTeal(0x3b, 0xeb, 0xd3);
-const QColor kAmber(0xe0, 0xa3, 0x2b);
-const QColor kRed(0xe0, 0x45, 0x2f);
+const QColor kTeal = rvw::test::expected::teal;
+const QColor kAmber = rvw::test::expected::amber;
+const QColor kRed = rvw::test::expected::red;
 
 // One row drawn 320.5 pixels wide makes every segment exactly 10 pixels with 1.5 between.
 QImage drawRowImage(double level, double peak)

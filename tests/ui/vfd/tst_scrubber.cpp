@@ -13,11 +13,11 @@ using rvw::vfd::Scrubber;
 
 namespace {
 
-const QColor kPlayed(0x3b, 0xeb, 0xd3);
-const QColor kUnplayed(0x1e, 0x7d, 0x70);
-const QColor kBackground(0x03, 0x0b, 0x0a);
-const QColor kPlayhead(0xe0, 0x8a, 0x2b);
-const QColor kGhostLine(0x11, 0x33, 0x2e);
+const QColor kPlayed = rvw::test::expected::teal;
+const QColor kUnplayed = rvw::test::expected::unplayed;
+const QColor kBackground = rvw::test::expected::scrubberBackground;
+const QColor kPlayhead = rvw::test::expected::orange;
+const QColor kGhostLine = rvw::test::expected::ghost;
 
 // A waveform bar, as opposed to the background or the playhead.
 bool isBar(const QColor &c)

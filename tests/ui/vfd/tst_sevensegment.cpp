@@ -11,8 +11,8 @@ using rvw::vfd::SevenSegment;
 
 namespace {
 
-const QColor kTeal(0x3b, 0xeb, 0xd3);
-const QColor kGhost(0x11, 0x33, 0x2e);
+const QColor kTeal = rvw::test::expected::teal;
+const QColor kGhost = rvw::test::expected::ghost;
 
 // Centre of segment a..g of a digit whose cell starts at x0, for digit height H.
 QPoint segmentCentre(char segment, double x0, double height)
@@ -47,19 +47,6 @@ QPoint segmentCentre(char segment, double x0, double height)
     }
     return QPoint(int(p.x()), int(p.y()));
 }
-
-class CountingSegment : public SevenSegment
-{
-public:
-    int paints = 0;
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        ++paints;
-        SevenSegment::paintEvent(event);
-    }
-};
 
 } // namespace
 
@@ -236,7 +223,7 @@ private slots:
 
     void repaintsOnlyOnChange()
     {
-        CountingSegment display;
+        rvw::test::PaintCounter<SevenSegment> display;
         display.resize(150, 34);
         display.show();
         QVERIFY(QTest::qWaitForWindowExposed(&display));

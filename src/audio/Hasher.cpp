@@ -1,0 +1,95 @@
+#include "audio/Hasher.h"
+
+#include "audio/Sha256.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QObject>
+
+#include <limits>
+
+namespace rvw::Hasher {
+
+namespace {
+
+constexpr qint64 kBlockSize = 1048576;
+constexpr qint64 kSampleSize = 65536;
+
+bool openForHashing(QFile &f, const QString &path, QString *error)
+{
+    // The reads are 1 MiB blocks already; the device's own buffer would only add a copy.
+    if (f.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return true;
+    if (error)
+        *error = QObject::tr("Cannot read %1: %2").arg(path, f.errorString());
+    return false;
+}
+
+// Feeds up to `length` bytes from the current position in blocks of at most 1 MiB, so memory use
+// stays bounded whatever the size. False when a read failed (the end of the file is no failure).
+bool feedToEnd(QFile &f, qint64 length, Sha256 &hash)
+{
+    QByteArray block(int(kBlockSize), Qt::Uninitialized);
+    qint64 remaining = length;
+    while (remaining >= 1) {
+        const qint64 got = f.read(block.data(), qMin(remaining, kBlockSize));
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        remaining -= got;
+        hash.addData(block.constData(), got);
+    }
+    return true;
+}
+
+} // namespace
+
+QString hashWholeFile(const QString &path, QString *error)
+{
+    QFile f(path);
+    if (!openForHashing(f, path, error))
+        return {};
+    Sha256 hash;
+    if (!feedToEnd(f, std::numeric_limits<qint64>::max(), hash)) {
+        if (error)
+            *error = QObject::tr("Read error while hashing %1").arg(path);
+        return {};
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QString hashRange(const QString &path, qint64 offset, qint64 length, QString *error)
+{
+    if (length < 1)
+        return {};
+    QFile f(path);
+    if (!openForHashing(f, path, error))
+        return {};
+    if (!f.seek(offset)) {
+        if (error)
+            *error = QObject::tr("Cannot seek within %1").arg(path);
+        return {};
+    }
+    Sha256 hash;
+    // A read error inside the range ends the hash where the readable bytes end, as the end of
+    // the file does.
+    feedToEnd(f, length, hash);
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QString quickSignature(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 size = f.size();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArray::number(size));
+    hash.addData(f.read(kSampleSize));
+    if (size > 2 * kSampleSize && f.seek(size - kSampleSize))
+        hash.addData(f.read(kSampleSize));
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+} // namespace rvw::Hasher

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace rvw {
+
+// SHA-256 keys of a file's identity, as 64 lower-case hex digits; empty when none could be made.
+namespace Hasher {
+
+// Every byte of the file.
+QString hashWholeFile(const QString &path, QString *error);
+// `length` bytes from `offset`, read in blocks of at most 1 MiB; a file that ends sooner is hashed
+// up to its end. An empty range gives an empty hash and leaves error alone.
+QString hashRange(const QString &path, qint64 offset, qint64 length, QString *error);
+// The size as decimal text, the first 64 KiB and, for files over 128 KiB, the last 64 KiB.
+QString quickSignature(const QString &path);
+
+} // namespace Hasher
+
+} // namespace rvw

@@ -1,0 +1,70 @@
+#pragma once
+
+// Pieces shared by the container parsers of the tag reader. Not for use outside it.
+
+#include "audio/TagReader.h"
+
+#include <QByteArray>
+#include <QString>
+
+class QFile;
+
+namespace rvw::tagreader {
+
+// Big- and little-endian reads from a buffer. Out-of-range positions read as 0, so a parser that
+// miscounts can never read past its buffer.
+quint16 be16(const QByteArray &b, qint64 at);
+quint32 be32(const QByteArray &b, qint64 at);
+quint64 be64(const QByteArray &b, qint64 at);
+quint16 le16(const QByteArray &b, qint64 at);
+quint32 le32(const QByteArray &b, qint64 at);
+quint64 le64(const QByteArray &b, qint64 at);
+quint32 syncsafe32(const QByteArray &b, qint64 at);
+// True when the bytes at `at` equal the text (no terminator compared).
+bool bytesAre(const QByteArray &b, qint64 at, const char *text);
+
+// Reads up to `count` bytes at `pos`, never asking for more than the file holds, so a damaged size
+// field cannot drive a large allocation. Returns fewer bytes (or none) at the end of the file.
+QByteArray readAt(QFile &f, qint64 pos, qint64 count);
+
+// units * 1000 / rate without overflow; -1 when the result does not fit in 63 bits or rate is 0.
+qint64 scaledMs(quint64 units, quint64 rate);
+// A 64-bit bit rate or count brought into int range (saturating; never undefined).
+int clampToInt(qint64 v);
+
+// Genre name of an ID3v1 genre number, empty outside 0-83.
+QString genreName(int index);
+
+QString tidy(const QString &s);
+QString decodeId3Text(quint8 encoding, const QByteArray &bytes);
+void assignFrame(AudioMetadata &meta, const QString &frameId, const QString &value);
+// Text before the first "/" as a number, 0 when it is not one ("7/12" gives 7).
+int leadingNumber(const QString &s);
+
+struct MpegFrameHeader
+{
+    bool valid = false;
+    int versionBits = 0;
+    int layer = 0;
+    int bitrateKbps = 0;
+    int sampleRate = 0;
+    int channels = 0;
+    int frameLength = 0;
+    int samplesPerFrame = 0;
+    int sideInfoSize = 0;
+    bool freeFormat = false;
+};
+// Decodes the 4 bytes at p (the caller guarantees they exist).
+MpegFrameHeader decodeMpegHeader(const uchar *p);
+
+bool readMpeg(QFile &f, AudioMetadata &meta);
+bool readFlac(QFile &f, AudioMetadata &meta);
+bool readMp4(QFile &f, AudioMetadata &meta);
+bool parseOgg(QFile &f, AudioMetadata &meta);
+bool parseWav(QFile &f, AudioMetadata &meta);
+bool parseAiff(QFile &f, AudioMetadata &meta);
+void parseVorbisCommentBlock(const QByteArray &block, AudioMetadata &meta);
+void walkMp4(QFile &f, qint64 begin, qint64 end, AudioMetadata &meta, int depth);
+void parseIlst(QFile &f, qint64 begin, qint64 end, AudioMetadata &meta);
+
+} // namespace rvw::tagreader

@@ -1,0 +1,363 @@
+#include "audio/AudioDecode.h"
+#include "audio/Fingerprint.h"
+
+#include "audio/ToolTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+using namespace rvw;
+
+namespace {
+
+struct Prints
+{
+    QList<quint32> main, mainMask, alt, altMask;
+    qint64 durationMs = 0;
+};
+
+bool fingerprintFile(const QString &path, Prints *out, QString *error)
+{
+    std::vector<float> samples;
+    if (!AudioDecode::decodeWithFfmpeg(path, 11025, 60, samples, out->durationMs, *error))
+        return false;
+    Fingerprint::Analyzer analyzer;
+    analyzer.configure(11025);
+    analyzer.feed(samples.data(), int(samples.size()));
+    out->main = analyzer.mainGenerator.finish();
+    out->mainMask = analyzer.mainGenerator.finishMask();
+    out->alt = analyzer.altGenerator.finish();
+    out->altMask = analyzer.altGenerator.finishMask();
+    return true;
+}
+
+} // namespace
+
+class TestAudioDecode : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void decodesRealFile_data();
+    void decodesRealFile();
+    void realFailureCarriesToolMessage();
+    void fakeTool_data();
+    void fakeTool();
+    void commandLine_data();
+    void commandLine();
+    void lookupOrder_data();
+    void lookupOrder();
+    void builtInEngineOnReencodes_data();
+    void builtInEngineOnReencodes();
+
+private:
+    bool makeRecordings();
+
+    QTemporaryDir dir;
+    QString toneFile;
+    std::unique_ptr<QTemporaryDir> recordings;
+    Prints reference;
+};
+
+void TestAudioDecode::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    if (toolsupport::inChild() || !toolsupport::haveTool("ffmpeg"))
+        return;
+    toneFile = dir.filePath(QStringLiteral("tone.wav"));
+    QString error;
+    QVERIFY2(toolsupport::ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=3:sample_rate=44100",
+                                  "-ac", "2", "-c:a", "pcm_s16le", toneFile},
+                                 &error),
+             qPrintable(error));
+}
+
+void TestAudioDecode::decodesRealFile_data()
+{
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("one second at 11,025 Hz") << 1 << 11025 << 11025;
+    QTest::newRow("whole file when seconds is 0") << 0 << 11025 << 33075;
+    QTest::newRow("limit beyond the end") << 10 << 11025 << 33075;
+    QTest::newRow("two seconds at 8 kHz") << 2 << 8000 << 16000;
+}
+
+void TestAudioDecode::decodesRealFile()
+{
+    if (toneFile.isEmpty())
+        QSKIP("ffmpeg is not installed");
+    QFETCH(int, seconds);
+    QFETCH(int, rate);
+    QFETCH(int, expected);
+    std::vector<float> samples;
+    qint64 duration = -1;
+    QString error = QStringLiteral("stale");
+    QVERIFY(AudioDecode::decodeWithFfmpeg(toneFile, rate, seconds, samples, duration, error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(std::abs(int(samples.size()) - expected) <= 64, qPrintable(QString::number(samples.size())));
+    QCOMPARE(duration, qint64(samples.size()) * 1000 / rate);
+    // The default sine source peaks at 1/8 of full scale.
+    float peak = 0.0f;
+    for (float v : samples)
+        peak = std::max(peak, std::fabs(v));
+    QVERIFY2(peak > 0.1f && peak < 0.15f, qPrintable(QString::number(peak)));
+}
+
+void TestAudioDecode::realFailureCarriesToolMessage()
+{
+    if (!toolsupport::haveTool("ffmpeg"))
+        QSKIP("ffmpeg is not installed");
+    const QString garbage = dir.filePath(QStringLiteral("garbage.mp3"));
+    QFile f(garbage);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(5000, 'x'));
+    f.close();
+    std::vector<float> samples;
+    qint64 duration = 0;
+    QString error;
+    QVERIFY(!AudioDecode::decodeWithFfmpeg(garbage, 11025, 5, samples, duration, error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!error.startsWith(QStringLiteral("ffmpeg failed")));
+    QVERIFY(!AudioDecode::decodeWithFfmpeg(dir.filePath(QStringLiteral("missing.flac")), 11025, 5, samples,
+                                           duration, error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestAudioDecode::fakeTool_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("samples");
+    QTest::newRow("warning and exit 1 after audio")
+        << QByteArray("head -c 4000 /dev/zero; echo 'some warning' >&2; exit 1") << 5 << true << QString()
+        << 1000;
+    QTest::newRow("partial sample ignored")
+        << QByteArray("head -c 4003 /dev/zero") << 5 << true << QString() << 1000;
+    QTest::newRow("stderr text, trimmed")
+        << QByteArray("echo '  Invalid data found  ' >&2; exit 1") << 5 << false << "Invalid data found" << 0;
+    QTest::newRow("exit code only") << QByteArray("exit 3") << 5 << false << "ffmpeg failed (exit 3)" << 0;
+    QTest::newRow("nothing produced")
+        << QByteArray("exit 0") << 5 << false << "ffmpeg produced no audio" << 0;
+    QTest::newRow("less than one sample")
+        << QByteArray("printf abc") << 5 << false << "ffmpeg produced no audio" << 0;
+    QTest::newRow("crashes") << QByteArray("kill -9 $$") << 5 << false << "ffmpeg failed (exit" << 0;
+    QTest::newRow("cannot start") << QByteArray("#!/nonexistent/interpreter") << 5 << false
+                                  << "could not start ffmpeg" << 0;
+    // The shortest wait the wrapper allows is 30 s.
+    QTest::newRow("hangs") << QByteArray("exec sleep 45") << 1 << false << "ffmpeg timed out" << 0;
+}
+
+void TestAudioDecode::fakeTool()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(int, seconds);
+    QFETCH(bool, ok);
+    QFETCH(QString, error);
+    QFETCH(int, samples);
+    if (!toolsupport::inChild()) {
+        QString path = toolsupport::writeScript(dir.path(), QStringLiteral("ffmpeg-fake"), script);
+        if (script.startsWith("#!")) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(script + "\nexit 0\n");
+        }
+        QString log;
+        QVERIFY2(toolsupport::runInChild({{"RVW_FFMPEG", path}}, &log), qPrintable(log));
+        return;
+    }
+    std::vector<float> out{1.0f};
+    qint64 duration = -1;
+    QString message = QStringLiteral("stale");
+    QCOMPARE(AudioDecode::decodeWithFfmpeg(QStringLiteral("/some/file.mp3"), 11025, seconds, out, duration,
+                                           message),
+             ok);
+    if (error.isEmpty())
+        QCOMPARE(message, error);
+    else
+        QVERIFY2(message.startsWith(error), qPrintable(message));
+    if (ok) {
+        QCOMPARE(int(out.size()), samples);
+        QCOMPARE(out.front(), 0.0f);
+        QCOMPARE(duration, qint64(samples) * 1000 / 11025);
+    }
+}
+
+void TestAudioDecode::commandLine_data()
+{
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<QStringList>("expected");
+    const QString file = QStringLiteral("/music/A Song (live).flac");
+    QTest::newRow("with a limit") << 7 << 11025 << QStringList{"-nostdin", "-loglevel", "error", "-i", file,
+                                                               "-t",       "7",         "-ac",   "1",  "-ar",
+                                                               "11025",    "-f",        "f32le", "-"};
+    QTest::newRow("no limit") << 0 << 22050
+                              << QStringList{"-nostdin", "-loglevel", "error", "-i", file,    "-ac",
+                                             "1",        "-ar",       "22050", "-f", "f32le", "-"};
+}
+
+void TestAudioDecode::commandLine()
+{
+    QFETCH(int, seconds);
+    QFETCH(int, rate);
+    QFETCH(QStringList, expected);
+    const QString argsFile = dir.filePath(QStringLiteral("args.txt"));
+    if (!toolsupport::inChild()) {
+        const QString path = toolsupport::writeScript(
+            dir.path(), QStringLiteral("ffmpeg-args"),
+            "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$RVW_TEST_ARGS\"; head -c 8 /dev/zero");
+        QString log;
+        QVERIFY2(toolsupport::runInChild({{"RVW_FFMPEG", path}, {"RVW_TEST_ARGS", argsFile}}, &log),
+                 qPrintable(log));
+        QFile f(argsFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts), expected);
+        return;
+    }
+    std::vector<float> out;
+    qint64 duration = 0;
+    QString error;
+    QVERIFY2(AudioDecode::decodeWithFfmpeg(expected.at(4), rate, seconds, out, duration, error),
+             qPrintable(error));
+    QCOMPARE(out.size(), size_t(2));
+}
+
+void TestAudioDecode::lookupOrder_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("winner");
+    QTest::newRow("variable names a program") << "env"
+                                              << "env";
+    QTest::newRow("variable names a non-executable file") << "env-noexec"
+                                                          << "system";
+    QTest::newRow("variable names a folder") << "env-folder"
+                                             << "system";
+    QTest::newRow("program folder, .exe first") << "appdir-both"
+                                                << "appdir-exe";
+    QTest::newRow("program folder, plain name") << "appdir-plain"
+                                                << "appdir-plain";
+    QTest::newRow("nothing anywhere") << "none"
+                                      << "none";
+}
+
+void TestAudioDecode::lookupOrder()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, winner);
+    if (!toolsupport::inChild()) {
+        QTemporaryDir where;
+        QVERIFY(where.isValid());
+        QMap<QString, QString> env;
+        QString program;
+        QString expected;
+        if (setup == QLatin1String("env")) {
+            expected = toolsupport::writeScript(where.path(), QStringLiteral("my-ffmpeg"), "exit 0");
+            env.insert(QStringLiteral("RVW_FFMPEG"), expected);
+        } else if (setup == QLatin1String("env-noexec")) {
+            env.insert(QStringLiteral("RVW_FFMPEG"),
+                       toolsupport::writeScript(where.path(), QStringLiteral("my-ffmpeg"), "exit 0", false));
+        } else if (setup == QLatin1String("env-folder")) {
+            env.insert(QStringLiteral("RVW_FFMPEG"), where.path());
+        } else if (setup.startsWith(QLatin1String("appdir"))) {
+            program = where.filePath(QStringLiteral("tst_copy"));
+            QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), program));
+            QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+            const QString plain = toolsupport::writeScript(where.path(), QStringLiteral("ffmpeg"), "exit 0");
+            expected = plain;
+            if (setup == QLatin1String("appdir-both"))
+                expected = toolsupport::writeScript(where.path(), QStringLiteral("ffmpeg.exe"), "exit 0");
+        } else {
+            env.insert(QStringLiteral("PATH"), where.path());
+        }
+        if (winner == QLatin1String("system"))
+            expected = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+        env.insert(QStringLiteral("RVW_TEST_EXPECTED"), expected.isEmpty() ? QStringLiteral("-") : expected);
+        QString log;
+        QVERIFY2(toolsupport::runInChild(env, &log, program), qPrintable(log));
+        return;
+    }
+    QString expected = qEnvironmentVariable("RVW_TEST_EXPECTED");
+    if (expected == QLatin1String("-"))
+        expected.clear();
+    QCOMPARE(AudioDecode::ffmpegPath(), expected);
+    QCOMPARE(AudioDecode::ffmpegAvailable(), !expected.isEmpty());
+    // Resolved once: later changes to the environment are not seen.
+    qputenv("RVW_FFMPEG", QFile::encodeName(QCoreApplication::applicationFilePath()));
+    QCOMPARE(AudioDecode::ffmpegPath(), expected);
+    if (expected.isEmpty()) {
+        std::vector<float> out;
+        qint64 duration = 0;
+        QString error;
+        QVERIFY(!AudioDecode::decodeWithFfmpeg(QStringLiteral("/x.mp3"), 11025, 5, out, duration, error));
+        QCOMPARE(error, QStringLiteral("ffmpeg not found"));
+    }
+}
+
+bool TestAudioDecode::makeRecordings()
+{
+    if (recordings)
+        return true;
+    auto made = std::make_unique<QTemporaryDir>();
+    const auto file = [&](const char *name) { return made->filePath(QString::fromLatin1(name)); };
+    const bool ok = toolsupport::makeMusic(file("ref.flac"), 1, 20, {"-c:a", "flac"}) &&
+                    toolsupport::makeMusic(file("a.mp3"), 1, 20, {"-c:a", "libmp3lame", "-b:a", "128k"}) &&
+                    toolsupport::makeMusic(file("a.m4a"), 1, 20, {"-c:a", "aac", "-b:a", "128k"}) &&
+                    toolsupport::makeMusic(file("a.ogg"), 1, 20, {"-c:a", "libvorbis", "-q:a", "4"}) &&
+                    toolsupport::makeMusic(file("late.flac"), 1, 20, {"-c:a", "flac"}, 1.5) &&
+                    toolsupport::makeMusic(file("other.flac"), 2, 20, {"-c:a", "flac"});
+    if (!ok)
+        return false;
+    QString error;
+    if (!fingerprintFile(file("ref.flac"), &reference, &error))
+        return false;
+    recordings = std::move(made);
+    return true;
+}
+
+void TestAudioDecode::builtInEngineOnReencodes_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("MP3 128k") << "a.mp3" << true;
+    QTest::newRow("AAC") << "a.m4a" << true;
+    QTest::newRow("Vorbis") << "a.ogg" << true;
+    QTest::newRow("1.5 s of leading silence") << "late.flac" << true;
+    QTest::newRow("a different recording") << "other.flac" << false;
+}
+
+void TestAudioDecode::builtInEngineOnReencodes()
+{
+    if (!toolsupport::haveTool("ffmpeg"))
+        QSKIP("ffmpeg is not installed");
+    QFETCH(QString, file);
+    QFETCH(bool, same);
+    QVERIFY(makeRecordings());
+    QVERIFY(reference.main.size() > 150);
+    QVERIFY(std::abs(reference.durationMs - 20000) < 100);
+    Prints b;
+    QString error;
+    QVERIFY2(fingerprintFile(recordings->filePath(file), &b, &error), qPrintable(error));
+    const double ber = Fingerprint::bestBitErrorRate(reference.main, reference.mainMask, b.main, b.mainMask,
+                                                     b.alt, b.altMask, 48, 40, nullptr);
+    const bool pass = Fingerprint::couldMatch(reference.main, b.main, 0.25);
+    const QString detail = QStringLiteral("BER %1, pre-check %2").arg(ber).arg(pass);
+    qInfo("%s: %s", qPrintable(file), qPrintable(detail));
+    if (same) {
+        QVERIFY2(ber < 0.12, qPrintable(detail));
+        QVERIFY2(pass, qPrintable(detail));
+    } else {
+        QVERIFY2(ber > 0.38, qPrintable(detail));
+    }
+}
+
+QTEST_MAIN(TestAudioDecode)
+#include "tst_audiodecode.moc"

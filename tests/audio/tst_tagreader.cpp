@@ -1,0 +1,1062 @@
+// The tag reader on hand-built files for the exact rules, on files ffmpeg writes, and on damage.
+
+#include "audio/Hasher.h"
+#include "audio/TagReader.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace rvw;
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> list)
+{
+    QByteArray b;
+    for (int v : list)
+        b.append(char(v));
+    return b;
+}
+QByteArray be32(quint32 v)
+{
+    return bytes({int(v >> 24), int(v >> 16), int(v >> 8), int(v)});
+}
+QByteArray be16(quint16 v)
+{
+    return bytes({v >> 8, v});
+}
+QByteArray le32(quint32 v)
+{
+    return bytes({int(v), int(v >> 8), int(v >> 16), int(v >> 24)});
+}
+QByteArray le16(quint16 v)
+{
+    return bytes({v, v >> 8});
+}
+QByteArray syncsafe(quint32 v)
+{
+    return bytes({int(v >> 21) & 0x7F, int(v >> 14) & 0x7F, int(v >> 7) & 0x7F, int(v) & 0x7F});
+}
+
+// ---- MPEG -------------------------------------------------------------------------------------
+
+// MPEG-1 Layer III, 128 kbit/s, 44.1 kHz, joint stereo: 417-byte frames.
+const QByteArray kFrameHeader = bytes({0xFF, 0xFB, 0x90, 0x64});
+constexpr int kFrameLength = 417;
+
+QByteArray mpegFrames(int count, const QByteArray &header = kFrameHeader, int length = kFrameLength)
+{
+    QByteArray frame = header + QByteArray(length - 4, '\x55');
+    return frame.repeated(count);
+}
+
+QByteArray id3Frame(int version, const QByteArray &id, const QByteArray &data)
+{
+    if (version < 3)
+        return id + be32(quint32(data.size())).mid(1) + data;
+    const QByteArray size = version == 3 ? be32(quint32(data.size())) : syncsafe(quint32(data.size()));
+    return id + size + QByteArray(2, '\0') + data;
+}
+
+QByteArray id3Tag(int version, const QByteArray &body, quint8 flags = 0, int padding = 0)
+{
+    const QByteArray padded = body + QByteArray(padding, '\0');
+    return QByteArray("ID3") + char(version) + char(0) + char(flags) + syncsafe(quint32(padded.size())) +
+           padded;
+}
+
+QByteArray textFrame(int version, const QByteArray &id, quint8 enc, const QByteArray &text)
+{
+    return id3Frame(version, id, char(enc) + text);
+}
+
+QByteArray utf16le(const QString &s)
+{
+    QByteArray b;
+    for (QChar c : s)
+        b += le16(c.unicode());
+    return b;
+}
+QByteArray utf16be(const QString &s)
+{
+    QByteArray b;
+    for (QChar c : s)
+        b += be16(c.unicode());
+    return b;
+}
+
+QByteArray id3v1(const QByteArray &title, const QByteArray &artist, int track, int genre)
+{
+    QByteArray t("TAG");
+    auto field = [](const QByteArray &v, int n) {
+        return v.left(n) + QByteArray(n - qMin<int>(n, v.size()), '\0');
+    };
+    t += field(title, 30) + field(artist, 30) + field("Album1", 30) + field("1999", 4) + field("", 28);
+    t += char(track < 0 ? 'x' : 0);
+    t += char(track < 0 ? 'y' : track);
+    t += char(genre);
+    return t;
+}
+
+QByteArray apeTag(bool withHeader, int itemBytes)
+{
+    const QByteArray items(itemBytes, 'a');
+    const quint32 size = quint32(itemBytes + 32); // items and footer, never the header
+    auto block = [&](bool isHeader) {
+        quint32 flags = withHeader ? 0x80000000u : 0;
+        if (isHeader)
+            flags |= 0x20000000u;
+        return QByteArray("APETAGEX") + le32(2000) + le32(size) + le32(1) + le32(flags) + QByteArray(8, '\0');
+    };
+    return (withHeader ? block(true) : QByteArray()) + items + block(false);
+}
+
+// A frame carrying a Xing/Info tag (side information of 32 bytes for MPEG-1 stereo).
+QByteArray xingFrame(const char *magic, quint32 flags, quint32 frames, quint32 tagBytes)
+{
+    QByteArray body = QByteArray(32, '\0') + QByteArray(magic) + be32(flags);
+    if (flags & 1)
+        body += be32(frames);
+    if (flags & 2)
+        body += be32(tagBytes);
+    body += QByteArray(kFrameLength - 4 - body.size(), '\0');
+    return kFrameHeader + body;
+}
+
+QByteArray vbriFrame(quint32 frames, quint32 tagBytes)
+{
+    QByteArray body =
+        QByteArray(32, '\0') + "VBRI" + be16(1) + be16(0) + be16(75) + be32(tagBytes) + be32(frames);
+    body += QByteArray(kFrameLength - 4 - body.size(), '\0');
+    return kFrameHeader + body;
+}
+
+// ---- FLAC, Ogg ----------------------------------------------------------------------------------
+
+QByteArray vorbisComments(const QList<QByteArray> &entries)
+{
+    QByteArray b = le32(6) + "vendor" + le32(quint32(entries.size()));
+    for (const QByteArray &e : entries)
+        b += le32(quint32(e.size())) + e;
+    return b;
+}
+
+QByteArray flacBlock(int type, const QByteArray &data, bool last)
+{
+    return char(type | (last ? 0x80 : 0)) + be32(quint32(data.size())).mid(1) + data;
+}
+
+// STREAMINFO for 44.1 kHz stereo with the given number of samples.
+QByteArray streamInfo(quint64 samples, int rate = 44100, int channels = 2)
+{
+    QByteArray s(18, '\0');
+    s[10] = char(rate >> 12);
+    s[11] = char(rate >> 4);
+    s[12] = char(((rate & 0xF) << 4) | ((channels - 1) << 1));
+    s[13] = char((samples >> 32) & 0x0F);
+    const QByteArray low = be32(quint32(samples));
+    s.replace(14, 4, low);
+    return s;
+}
+
+QByteArray oggPage(const QList<int> &lacing, const QByteArray &body, qint64 granule = 0)
+{
+    QByteArray h("OggS");
+    h += QByteArray(2, '\0'); // version, header type
+    for (int i = 0; i < 8; ++i)
+        h += char(quint64(granule) >> (8 * i));
+    h += le32(1) + le32(0) + le32(0) + char(lacing.size());
+    for (int v : lacing)
+        h += char(v);
+    return h + body;
+}
+
+// One page per packet for packets under 255 bytes.
+QByteArray oggPacketPage(const QByteArray &packet, qint64 granule = 0)
+{
+    return oggPage({int(packet.size())}, packet, granule);
+}
+
+QByteArray vorbisIdent(int channels, quint32 rate)
+{
+    QByteArray p =
+        char(1) + QByteArray("vorbis") + le32(0) + char(channels) + le32(rate) + QByteArray(13, '\0');
+    return p;
+}
+
+// ---- MP4 --------------------------------------------------------------------------------------
+
+QByteArray atom(const QByteArray &type, const QByteArray &payload)
+{
+    return be32(quint32(payload.size() + 8)) + type + payload;
+}
+
+QByteArray ilstText(const QByteArray &type, const QByteArray &value, quint32 dataType = 1)
+{
+    return atom(type, atom("data", be32(dataType) + be32(0) + value));
+}
+
+QByteArray mvhd(quint32 scale, quint32 duration)
+{
+    return atom("mvhd", QByteArray(4, '\0') + be32(0) + be32(0) + be32(scale) + be32(duration) +
+                            QByteArray(80, '\0'));
+}
+
+// ---- WAVE, AIFF -------------------------------------------------------------------------------
+
+QByteArray riffChunk(const QByteArray &id, const QByteArray &data)
+{
+    return id + le32(quint32(data.size())) + data + (data.size() % 2 ? QByteArray(1, '\0') : QByteArray());
+}
+
+QByteArray wavFmt(int channels, quint32 rate, int bits)
+{
+    const quint32 byteRate = rate * quint32(channels) * quint32(bits / 8);
+    return riffChunk("fmt ", le16(1) + le16(quint16(channels)) + le32(rate) + le32(byteRate) +
+                                 le16(quint16(channels * bits / 8)) + le16(quint16(bits)));
+}
+
+QByteArray riffWave(const QByteArray &chunks)
+{
+    return "RIFF" + le32(quint32(chunks.size() + 4)) + "WAVE" + chunks;
+}
+
+QByteArray iffChunk(const QByteArray &id, const QByteArray &data)
+{
+    return id + be32(quint32(data.size())) + data + (data.size() % 2 ? QByteArray(1, '\0') : QByteArray());
+}
+
+// COMM with the sample rate as an 80-bit extended float.
+QByteArray aiffComm(int channels, quint32 frames, int bits, quint16 exponent, quint64 mantissa)
+{
+    QByteArray m;
+    for (int i = 7; i >= 0; --i)
+        m += char(mantissa >> (8 * i));
+    return iffChunk("COMM",
+                    be16(quint16(channels)) + be32(frames) + be16(quint16(bits)) + be16(exponent) + m);
+}
+
+QByteArray formAiff(const QByteArray &chunks)
+{
+    return "FORM" + be32(quint32(chunks.size() + 4)) + "AIFF" + chunks;
+}
+
+QVariant field(const AudioMetadata &m, const QString &key)
+{
+    static const QHash<QString, std::function<QVariant(const AudioMetadata &)>> getters = {
+        {"title", [](auto &m) { return QVariant(m.title); }},
+        {"artist", [](auto &m) { return QVariant(m.artist); }},
+        {"album", [](auto &m) { return QVariant(m.album); }},
+        {"albumArtist", [](auto &m) { return QVariant(m.albumArtist); }},
+        {"genre", [](auto &m) { return QVariant(m.genre); }},
+        {"year", [](auto &m) { return QVariant(m.year); }},
+        {"comment", [](auto &m) { return QVariant(m.comment); }},
+        {"formatName", [](auto &m) { return QVariant(m.formatName); }},
+        {"trackNo", [](auto &m) { return QVariant(m.trackNo); }},
+        {"durationMs", [](auto &m) { return QVariant(m.durationMs); }},
+        {"bitrate", [](auto &m) { return QVariant(m.bitrate); }},
+        {"sampleRate", [](auto &m) { return QVariant(m.sampleRate); }},
+        {"channels", [](auto &m) { return QVariant(m.channels); }},
+        {"audioOffset", [](auto &m) { return QVariant(m.audioOffset); }},
+        {"audioLength", [](auto &m) { return QVariant(m.audioLength); }},
+        {"hasAudioRange", [](auto &m) { return QVariant(m.hasAudioRange); }},
+    };
+    const auto it = getters.find(key);
+    return it == getters.end() ? QVariant(QStringLiteral("<no field %1>").arg(key)) : (*it)(m);
+}
+
+using Expect = QVariantMap;
+
+bool runFfmpeg(const QStringList &args, QString *error)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("ffmpeg"),
+            QStringList{"-nostdin", "-hide_banner", "-loglevel", "error", "-y"} + args);
+    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!ok && error)
+        *error = QString::fromLocal8Bit(p.readAll());
+    return ok;
+}
+
+// What ffprobe reports: sample rate, channels and duration in milliseconds.
+bool probe(const QString &path, int *rate, int *channels, qint64 *durationMs)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"),
+            {"-v", "error", "-show_entries", "stream=sample_rate,channels:format=duration", "-of",
+             "default=noprint_wrappers=1", path});
+    if (!p.waitForFinished(30000) || p.exitCode() != 0)
+        return false;
+    const QStringList lines = QString::fromLatin1(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        const QString value = line.section('=', 1);
+        if (line.startsWith("sample_rate="))
+            *rate = value.toInt();
+        else if (line.startsWith("channels="))
+            *channels = value.toInt();
+        else if (line.startsWith("duration="))
+            *durationMs = qRound64(value.toDouble() * 1000);
+    }
+    return true;
+}
+
+QByteArray readWhole(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TstTagReader : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_serial = 0;
+
+    QString writeFile(const QString &suffix, const QByteArray &content)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("f%1.%2").arg(++m_serial).arg(suffix));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
+            return QString();
+        return path;
+    }
+
+    static void addColumns()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<Expect>("expect");
+    }
+
+    void checkRow()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, ok);
+        QFETCH(Expect, expect);
+        const QString path = writeFile(suffix, content);
+        QVERIFY(!path.isEmpty());
+        AudioMetadata meta;
+        QString error;
+        QCOMPARE(TagReader::read(path, meta, &error), ok);
+        if (ok)
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+        else
+            QCOMPARE(error, QStringLiteral("Unrecognised or damaged %1 container").arg(suffix.toUpper()));
+        for (auto it = expect.cbegin(); it != expect.cend(); ++it) {
+            const QVariant actual = field(meta, it.key());
+            QVERIFY2(actual == it.value() || actual.toString() == it.value().toString(),
+                     qPrintable(QStringLiteral("%1: got %2, expected %3")
+                                    .arg(it.key(), actual.toString(), it.value().toString())));
+        }
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void id3Frames_data()
+    {
+        addColumns();
+        const QByteArray audio = mpegFrames(4);
+        auto row = [&](const char *name, int version, const QByteArray &body, const Expect &e,
+                       quint8 flags = 0) {
+            QTest::newRow(name) << "mp3" << id3Tag(version, body, flags, 16) + audio << true << e;
+        };
+        row("v2.2 latin-1", 2, textFrame(2, "TT2", 0, "Caf\xe9") + textFrame(2, "TP1", 0, "Band"),
+            {{"title", QString::fromUtf8("Café")}, {"artist", "Band"}});
+        row("v2.3 utf-16 bom le, terminator kept off the last letter", 3,
+            textFrame(3, "TIT2", 1, bytes({0xFF, 0xFE}) + utf16le("AB") + QByteArray(2, '\0')),
+            {{"title", "AB"}});
+        row("v2.3 utf-16 bom be", 3,
+            textFrame(3, "TIT2", 1, bytes({0xFE, 0xFF}) + utf16be(QString::fromUtf8("Ωx"))),
+            {{"title", QString::fromUtf8("Ωx")}});
+        row("v2.3 utf-16 without bom is little-endian", 3, textFrame(3, "TIT2", 1, utf16le("Hi")),
+            {{"title", "Hi"}});
+        row("v2.4 utf-16be", 4, textFrame(4, "TIT2", 2, utf16be("Zed") + QByteArray(2, '\0')),
+            {{"title", "Zed"}});
+        row("v2.4 utf-8 with padding", 4,
+            textFrame(4, "TIT2", 3, QByteArray("\xc3\xa9t\xc3\xa9") + QByteArray(3, '\0')),
+            {{"title", QString::fromUtf8("été")}});
+        row("utf-16 odd trailing byte ignored", 3,
+            textFrame(3, "TIT2", 1, bytes({0xFF, 0xFE}) + utf16le("Ok") + "\x41"), {{"title", "Ok"}});
+        row("text cut at an inner nul and trimmed", 3, textFrame(3, "TALB", 0, QByteArray("  One\0Two", 9)),
+            {{"album", "One"}});
+        row("comm utf-16 one-letter description", 3,
+            id3Frame(3, "COMM",
+                     char(1) + QByteArray("eng") + bytes({0xFF, 0xFE}) + utf16le("d") + QByteArray(2, '\0') +
+                         bytes({0xFF, 0xFE}) + utf16le("Nice")),
+            {{"comment", "Nice"}});
+        row("comm latin-1 with description", 3,
+            id3Frame(3, "COMM", char(0) + QByteArray("eng") + "desc" + '\0' + "Text"), {{"comment", "Text"}});
+        row("comm without terminator takes the whole rest", 3,
+            id3Frame(3, "COMM", char(0) + QByteArray("engWhole")), {{"comment", "Whole"}});
+        row("v2.2 COM", 2, id3Frame(2, "COM", char(0) + QByteArray("eng") + '\0' + "Old"),
+            {{"comment", "Old"}});
+        row("genre number in parentheses", 3, textFrame(3, "TCON", 0, "(17)"), {{"genre", "Rock"}});
+        row("genre bare number", 3, textFrame(3, "TCON", 0, "14"), {{"genre", "R&B"}});
+        row("genre number with refinement", 3, textFrame(3, "TCON", 0, "(78)Rock & Roll"),
+            {{"genre", "Rock & Roll"}});
+        row("genre out of table stays as written", 3, textFrame(3, "TCON", 0, "(200)"), {{"genre", "(200)"}});
+        row("genre name", 3, textFrame(3, "TCON", 0, " Synthwave "), {{"genre", "Synthwave"}});
+        row("track with total", 3, textFrame(3, "TRCK", 0, "7/12"), {{"trackNo", 7}});
+        row("track not a number", 3, textFrame(3, "TRCK", 0, "A1"), {{"trackNo", 0}});
+        row("full date gives the year", 4, textFrame(4, "TDRC", 3, "2019-05-01T10:00"), {{"year", "2019"}});
+        row("album artist and TYER", 3, textFrame(3, "TPE2", 0, "Various") + textFrame(3, "TYER", 0, "85"),
+            {{"albumArtist", "Various"}, {"year", "85"}});
+        row("last frame of a kind wins", 3,
+            textFrame(3, "TIT2", 0, "First") + textFrame(3, "TIT2", 0, "Second"), {{"title", "Second"}});
+        row("empty text keeps the earlier value", 3,
+            textFrame(3, "TIT2", 0, "Kept") + textFrame(3, "TIT2", 0, "  "), {{"title", "Kept"}});
+        row("v2.3 extended header", 3, be32(6) + QByteArray(6, '\0') + textFrame(3, "TIT2", 0, "Ext"),
+            {{"title", "Ext"}}, 0x40);
+        row("v2.4 extended header (syncsafe, counts itself)", 4,
+            syncsafe(6) + bytes({1, 0}) + textFrame(4, "TIT2", 0, "Ext4"), {{"title", "Ext4"}}, 0x40);
+        row("v2.4 frame size is syncsafe", 4,
+            textFrame(4, "TIT2", 0, QByteArray(200, 'x')) + textFrame(4, "TPE1", 0, "A"),
+            {{"title", QString(200, 'x')}, {"artist", "A"}});
+        row("frame running past the body stops the walk", 3,
+            textFrame(3, "TPE1", 0, "Seen") + "TIT2" + be32(5000) + QByteArray(2, '\0') + "\0Lost",
+            {{"artist", "Seen"}, {"title", ""}});
+        row("padding stops the walk", 3,
+            textFrame(3, "TIT2", 0, "T") + QByteArray(12, '\0') + textFrame(3, "TPE1", 0, "X"),
+            {{"title", "T"}, {"artist", ""}});
+        QTest::newRow("footer flag moves the audio by 20")
+            << "mp3"
+            << id3Tag(4, textFrame(4, "TIT2", 0, "F"), 0x10) + QByteArray("3DI") + QByteArray(7, '\0') + audio
+            << true << Expect{{"title", "F"}, {"audioOffset", 10 + 12 + 10}};
+    }
+    void id3Frames() { checkRow(); }
+
+    void mpegStream_data()
+    {
+        addColumns();
+        const QByteArray tag = id3Tag(3, textFrame(3, "TIT2", 0, "T"));
+        const qint64 t = tag.size();
+        const qint64 frames10 = 10 * kFrameLength;
+        QTest::newRow("cbr without tag frame") << "mp3" << tag + mpegFrames(10) << true
+                                               << Expect{{"audioOffset", t},
+                                                         {"audioLength", frames10},
+                                                         {"bitrate", 128},
+                                                         {"durationMs", frames10 * 8 / 128},
+                                                         {"sampleRate", 44100},
+                                                         {"channels", 2},
+                                                         {"formatName", "MPEG Audio"}};
+        QTest::newRow("stray 0xFF before the first frame is skipped")
+            << "mp3" << tag + bytes({0xFF, 0xFB, 0x90, 0x64, 0x00}) + mpegFrames(10) << true
+            << Expect{{"audioOffset", t + 5}, {"audioLength", frames10}};
+        QTest::newRow("lone header whose frame runs past the buffer is accepted")
+            << "mp3" << bytes({0, 0}) + kFrameHeader + QByteArray(100, '\0') << true
+            << Expect{{"audioOffset", 2}, {"audioLength", 104}};
+        QTest::newRow("xing with frames and bytes")
+            << "mp3" << tag + xingFrame("Xing", 3, 1000, 400000) + mpegFrames(10) << true
+            << Expect{{"audioOffset", t + kFrameLength},
+                      {"audioLength", frames10},
+                      {"durationMs", 1152LL * 1000 * 1000 / 44100},
+                      {"bitrate", 400000LL * 8 / (1152LL * 1000 * 1000 / 44100)}};
+        QTest::newRow("info with frames only uses the payload for the bitrate")
+            << "mp3" << xingFrame("Info", 1, 10, 0) + mpegFrames(10) << true
+            << Expect{{"audioOffset", kFrameLength},
+                      {"durationMs", 11520LL * 1000 / 44100},
+                      {"bitrate", frames10 * 8 / (11520LL * 1000 / 44100)}};
+        QTest::newRow("xing with bytes only falls back to the header bitrate")
+            << "mp3" << xingFrame("Xing", 2, 0, 5000) + mpegFrames(10) << true
+            << Expect{{"audioOffset", kFrameLength}, {"bitrate", 128}, {"durationMs", frames10 * 8 / 128}};
+        QTest::newRow("vbri") << "mp3" << vbriFrame(500, 300000) + mpegFrames(10) << true
+                              << Expect{{"audioOffset", kFrameLength},
+                                        {"durationMs", 576000LL * 1000 / 44100},
+                                        {"bitrate", 300000LL * 8 / (576000LL * 1000 / 44100)}};
+        QTest::newRow("tag frame only: nothing left to hash")
+            << "mp3" << tag + xingFrame("Xing", 1, 10, 0) << false << Expect{{"hasAudioRange", false}};
+        const QByteArray freeHeader = bytes({0xFF, 0xFB, 0x00, 0xC4});
+        QTest::newRow("free format accepted alone, no duration")
+            << "mp3" << freeHeader + QByteArray(300, '\x11') << true
+            << Expect{{"audioOffset", 0},
+                      {"durationMs", 0},
+                      {"bitrate", 0},
+                      {"channels", 1},
+                      {"sampleRate", 44100}};
+        QTest::newRow("mpeg-2 layer iii mono")
+            << "mp3" << mpegFrames(6, bytes({0xFF, 0xF3, 0x40, 0xC0}), 72000 * 32 / 22050) << true
+            << Expect{{"sampleRate", 22050}, {"channels", 1}, {"bitrate", 32}};
+        QTest::newRow("mpeg-2.5 layer iii")
+            << "mp3" << mpegFrames(6, bytes({0xFF, 0xE3, 0x80, 0x00}), 72000 * 64 / 11025) << true
+            << Expect{{"sampleRate", 11025}, {"bitrate", 64}};
+        QTest::newRow("layer ii in an mp2")
+            << "mp2" << mpegFrames(6, bytes({0xFF, 0xFD, 0xA4, 0x00}), 144000 * 192 / 48000) << true
+            << Expect{{"sampleRate", 48000}, {"bitrate", 192}};
+        QTest::newRow("reserved version bits are no header")
+            << "mp3" << mpegFrames(6, bytes({0xFF, 0xEB, 0x90, 0x64})) << false
+            << Expect{{"hasAudioRange", true}};
+        QTest::newRow("zero-length") << "mp3" << QByteArray() << false << Expect{{"hasAudioRange", false}};
+        QTest::newRow("only an ID3v2 tag")
+            << "mp3" << tag << false << Expect{{"title", "T"}, {"hasAudioRange", false}};
+        QTest::newRow("huge declared ID3v2 size")
+            << "mp3" << QByteArray("ID3\x03\x00\x00\x7f\x7f\x7f\x7f", 10) + mpegFrames(3) << false
+            << Expect{{"audioOffset", 268435455LL + 10}, {"hasAudioRange", false}};
+        QTest::newRow("no frame: provisional range kept for hashing")
+            << "mp3" << tag + QByteArray(5000, 'z') << false
+            << Expect{{"hasAudioRange", true}, {"audioOffset", t}, {"audioLength", 5000}};
+    }
+    void mpegStream() { checkRow(); }
+
+    void trailingTags_data()
+    {
+        addColumns();
+        const QByteArray audio = mpegFrames(4);
+        const qint64 n = audio.size();
+        const QByteArray v2 = id3Tag(3, textFrame(3, "TIT2", 0, "V2 title"));
+        QTest::newRow("id3v1 fills an untagged file")
+            << "mp3" << audio + id3v1("V1 title", "V1 artist", 5, 17) << true
+            << Expect{{"title", "V1 title"}, {"artist", "V1 artist"}, {"album", "Album1"}, {"year", "1999"},
+                      {"trackNo", 5},        {"genre", "Rock"},       {"audioLength", n}};
+        QTest::newRow("id3v1 never overrides id3v2")
+            << "mp3" << v2 + audio + id3v1("V1 title", "V1 artist", 3, 0) << true
+            << Expect{{"title", "V2 title"}, {"artist", "V1 artist"}, {"audioLength", n}};
+        QTest::newRow("id3v1.0 comment bytes are not a track")
+            << "mp3" << audio + id3v1("T", "A", -1, 255) << true << Expect{{"trackNo", 0}, {"genre", ""}};
+        QTest::newRow("id3v1 genre 84 and above has no name")
+            << "mp3" << audio + id3v1("T", "A", 1, 84) << true << Expect{{"genre", ""}};
+        QTest::newRow("ape without header")
+            << "mp3" << audio + apeTag(false, 40) << true << Expect{{"audioLength", n}};
+        QTest::newRow("ape with header")
+            << "mp3" << audio + apeTag(true, 40) << true << Expect{{"audioLength", n}};
+        QTest::newRow("ape before id3v1") << "mp3" << v2 + audio + apeTag(true, 7) + id3v1("x", "y", 1, 1)
+                                          << true << Expect{{"audioOffset", v2.size()}, {"audioLength", n}};
+        QTest::newRow("ape larger than the file leaves no audio")
+            << "mp3"
+            << audio.left(200) + QByteArray("APETAGEX") + le32(2000) + le32(0x7FFFFFFF) + QByteArray(16, '\0')
+            << false << Expect{{"hasAudioRange", false}};
+    }
+    void trailingTags() { checkRow(); }
+
+    void flac_data()
+    {
+        addColumns();
+        const QByteArray info = flacBlock(0, streamInfo(441000), false);
+        const QByteArray comments = flacBlock(
+            4,
+            vorbisComments({"title=Lower", "ARTIST=Upper", "Album=  Mixed  ", "GENRE=17", "DATE=2001-02-03",
+                            "TRACKNUMBER=3/9", "DESCRIPTION=Desc", "ALBUMARTIST=", "=novalue", "noequals"}),
+            true);
+        const QByteArray audio(1000, '\x42');
+        const qint64 head = 4 + info.size() + comments.size();
+        QTest::newRow("streaminfo and comments") << "flac"
+                                                 << "fLaC" + info + comments + audio << true
+                                                 << Expect{{"formatName", "FLAC"},
+                                                           {"sampleRate", 44100},
+                                                           {"channels", 2},
+                                                           {"durationMs", 10000},
+                                                           {"bitrate", 1000 * 8 / 10000},
+                                                           {"title", "Lower"},
+                                                           {"artist", "Upper"},
+                                                           {"album", "Mixed"},
+                                                           {"genre", "17"},
+                                                           {"year", "2001"},
+                                                           {"trackNo", 3},
+                                                           {"comment", "Desc"},
+                                                           {"albumArtist", ""},
+                                                           {"audioOffset", head},
+                                                           {"audioLength", 1000},
+                                                           {"hasAudioRange", true}};
+        QTest::newRow("last block ends exactly at the end: empty payload succeeds")
+            << "flac"
+            << "fLaC" + flacBlock(0, streamInfo(100), true) << true
+            << Expect{{"hasAudioRange", false}, {"audioLength", 0}};
+        QTest::newRow("walk reaches the end without a last block")
+            << "flac"
+            << "fLaC" + info + flacBlock(1, QByteArray(10, '\0'), false) << false
+            << Expect{{"sampleRate", 44100}};
+        QTest::newRow("truncated block header") << "flac"
+                                                << "fLaC" + info + "\x01\x00" << false << Expect{};
+        QTest::newRow("6-channel 96 kHz, 36-bit sample count")
+            << "flac"
+            << "fLaC" + flacBlock(0, streamInfo(0x123456789ULL, 96000, 6), true) + audio << true
+            << Expect{{"sampleRate", 96000},
+                      {"channels", 6},
+                      {"durationMs", qint64(0x123456789ULL * 1000 / 96000)}};
+        QTest::newRow("comment entry longer than its block stops quietly")
+            << "flac"
+            << "fLaC" + flacBlock(4, le32(0) + le32(2) + le32(7) + "TITLE=A" + le32(99999) + "ARTIST=B", true)
+            << true << Expect{{"title", "A"}, {"artist", ""}};
+        QTest::newRow("not flac") << "flac" << QByteArray("RIFF0000WAVE") << false << Expect{};
+    }
+    void flac() { checkRow(); }
+
+    void ogg_data()
+    {
+        addColumns();
+        const QByteArray comments =
+            char(3) + QByteArray("vorbis") + vorbisComments({"TITLE=Song", "artist=Singer"});
+        const QByteArray setup = char(5) + QByteArray("vorbis") + QByteArray(20, '\0');
+        const QByteArray vorbis = oggPacketPage(vorbisIdent(2, 44100)) + oggPacketPage(comments) +
+                                  oggPacketPage(setup) + oggPacketPage(QByteArray(100, 'a'), 441000);
+        QTest::newRow("vorbis") << "ogg" << vorbis << true << Expect{{"formatName", "Ogg Vorbis"},
+                                                                     {"channels", 2},
+                                                                     {"sampleRate", 44100},
+                                                                     {"durationMs", 10000},
+                                                                     {"bitrate", vorbis.size() * 8 / 10000},
+                                                                     {"title", "Song"},
+                                                                     {"artist", "Singer"},
+                                                                     {"hasAudioRange", false}};
+        // All three header packets on one page.
+        QTest::newRow("several packets on one page")
+            << "oga"
+            << oggPage({int(vorbisIdent(1, 8000).size()), int(comments.size()), 20},
+                       vorbisIdent(1, 8000) + comments + QByteArray(20, 'x'), 16000)
+            << true << Expect{{"channels", 1}, {"sampleRate", 8000}, {"title", "Song"}, {"durationMs", 2000}};
+        // A comment packet cut over two pages is two packets, neither of them a whole comment block.
+        const QByteArray longComments =
+            char(3) + QByteArray("vorbis") + vorbisComments({"TITLE=" + QByteArray(300, 't')});
+        const QByteArray part1 = longComments.left(255), part2 = longComments.mid(255);
+        QTest::newRow("comment spanning two pages gives no tags")
+            << "ogg"
+            << oggPacketPage(vorbisIdent(2, 48000)) + oggPage({255}, part1) +
+                   oggPage({int(part2.size())}, part2) + oggPacketPage(setup, 96000)
+            << true
+            << Expect{
+                   {"formatName", "Ogg Vorbis"}, {"sampleRate", 48000}, {"title", ""}, {"durationMs", 2000}};
+        const QByteArray opusHead =
+            QByteArray("OpusHead") + char(1) + char(2) + le16(312) + le32(44100) + le16(0) + char(0);
+        const QByteArray opusTags = QByteArray("OpusTags") + vorbisComments({"TITLE=Talk"});
+        QTest::newRow("opus counts 48 kHz granules whatever its input rate")
+            << "opus" << oggPacketPage(opusHead) + oggPacketPage(opusTags) + oggPacketPage("x", 48000 * 3)
+            << true
+            << Expect{{"formatName", "Opus"},
+                      {"sampleRate", 44100},
+                      {"channels", 2},
+                      {"durationMs", 3000},
+                      {"title", "Talk"}};
+        QTest::newRow("negative last granule gives no duration")
+            << "ogg" << oggPacketPage(vorbisIdent(2, 44100)) + oggPacketPage("x", -1) << true
+            << Expect{{"durationMs", 0}, {"bitrate", 0}};
+        QTest::newRow("unknown stream keeps the plain name")
+            << "ogg" << oggPacketPage("\x80theora" + QByteArray(40, '\0')) << true
+            << Expect{{"formatName", "Ogg"}};
+        QTest::newRow("not ogg") << "ogg" << QByteArray("fLaC....") << false << Expect{};
+    }
+    void ogg() { checkRow(); }
+
+    void mp4_data()
+    {
+        addColumns();
+        const QByteArray ilst = atom("ilst", ilstText("\xA9nam", "Name") +
+                                                 ilstText("\xA9"
+                                                          "ART",
+                                                          "Artist") +
+                                                 ilstText("\xA9"
+                                                          "alb",
+                                                          "Alb") +
+                                                 ilstText("aART", "AA") +
+                                                 ilstText("\xA9"
+                                                          "day",
+                                                          "2010-01-01") +
+                                                 ilstText("\xA9"
+                                                          "cmt",
+                                                          "C") +
+                                                 ilstText("trkn", be16(0) + be16(4) + be16(12) + be16(0), 0) +
+                                                 ilstText("gnre", be16(18), 0));
+        const QByteArray moov =
+            atom("moov", mvhd(1000, 5000) + atom("udta", atom("meta", QByteArray(4, '\0') + ilst)));
+        const QByteArray ftyp = atom("ftyp", "M4A " + be32(0));
+        const QByteArray mdat = atom("mdat", QByteArray(2000, 'm'));
+        const QByteArray file = ftyp + moov + mdat;
+        QTest::newRow("tags, duration and mdat") << "m4a" << file << true
+                                                 << Expect{{"formatName", "MPEG-4 Audio"},
+                                                           {"title", "Name"},
+                                                           {"artist", "Artist"},
+                                                           {"album", "Alb"},
+                                                           {"albumArtist", "AA"},
+                                                           {"year", "2010"},
+                                                           {"comment", "C"},
+                                                           {"trackNo", 4},
+                                                           {"genre", "Rock"},
+                                                           {"durationMs", 5000},
+                                                           {"bitrate", file.size() * 8 / 5000},
+                                                           {"channels", 2},
+                                                           {"sampleRate", 0},
+                                                           {"audioOffset", ftyp.size() + moov.size() + 8},
+                                                           {"audioLength", 2000}};
+        const QByteArray bigMdat =
+            be32(1) + "mdat" + QByteArray(4, '\0') + be32(16 + 300) + QByteArray(300, 'b');
+        QTest::newRow("64-bit mdat size")
+            << "mp4" << ftyp + bigMdat << true
+            << Expect{{"audioOffset", ftyp.size() + 16}, {"audioLength", 300}, {"durationMs", 0}};
+        QTest::newRow("mdat running to the end (size 0)")
+            << "m4b" << ftyp + be32(0) + "mdat" + QByteArray(50, 'c') << true
+            << Expect{{"audioOffset", ftyp.size() + 8}, {"audioLength", 50}};
+        QTest::newRow("raw adts in an aac file fails")
+            << "aac" << bytes({0xFF, 0xF1, 0x50, 0x80, 0x02, 0x1F, 0xFC}) + QByteArray(500, '\0') << false
+            << Expect{{"formatName", "MPEG-4 Audio"}, {"hasAudioRange", false}};
+        QTest::newRow("atom larger than its parent stops the walk")
+            << "m4a" << ftyp + be32(99999) + "moov" + QByteArray(20, '\0') << false << Expect{};
+        QTest::newRow("gnre outside the table leaves the genre")
+            << "m4a"
+            << atom("moov",
+                    atom("udta", atom("meta", QByteArray(4, '\0') +
+                                                  atom("ilst", ilstText("gnre", be16(0), 0) +
+                                                                   ilstText("\xA9nam", QByteArray()))))) +
+                   mdat
+            << true << Expect{{"genre", ""}, {"title", ""}};
+        // Atoms nested deeper than the walk goes are never read.
+        QByteArray deep = atom("mdat", "zz");
+        for (int i = 0; i < 9; ++i)
+            deep = atom("moov", deep);
+        QTest::newRow("walk stops at depth 8") << "mp4" << deep << false << Expect{{"hasAudioRange", false}};
+    }
+    void mp4() { checkRow(); }
+
+    void wave_data()
+    {
+        addColumns();
+        const QByteArray pcm(44100 * 4, '\x01');
+        const QByteArray list = riffChunk(
+            "LIST", "INFO" + riffChunk("INAM", "Name\0") + riffChunk("IART", "Art") +
+                        riffChunk("IPRD", "Prd") + riffChunk("ICRD", "1977-01") + riffChunk("IGNR", "Pop") +
+                        riffChunk("ICMT", "Cm") + riffChunk("ITRK", "9"));
+        const QByteArray fmt = wavFmt(2, 44100, 16);
+        QTest::newRow("fmt, data and info") << "wav" << riffWave(fmt + riffChunk("data", pcm) + list) << true
+                                            << Expect{{"formatName", "WAVE"},
+                                                      {"channels", 2},
+                                                      {"sampleRate", 44100},
+                                                      {"durationMs", 1000},
+                                                      {"bitrate", 1411},
+                                                      {"audioOffset", 12 + fmt.size() + 8},
+                                                      {"audioLength", pcm.size()},
+                                                      {"title", "Name"},
+                                                      {"artist", "Art"},
+                                                      {"album", "Prd"},
+                                                      {"year", "1977"},
+                                                      {"genre", "Pop"},
+                                                      {"comment", "Cm"},
+                                                      {"trackNo", 9}};
+        QTest::newRow("data before fmt: range and bitrate, no duration")
+            << "wave" << riffWave(riffChunk("data", pcm) + fmt) << true
+            << Expect{{"audioOffset", 20}, {"durationMs", 0}, {"bitrate", 1411}};
+        QTest::newRow("data cut short by more than a byte gives no range")
+            << "wav" << riffWave(fmt + "data" + le32(quint32(pcm.size()))) + pcm.left(1000) << false
+            << Expect{{"hasAudioRange", false}, {"sampleRate", 44100}};
+        QTest::newRow("odd data missing its pad byte still counts")
+            << "wav" << riffWave(fmt + "data" + le32(3) + "abc") << true << Expect{{"audioLength", 3}};
+        QTest::newRow("no data chunk") << "wav" << riffWave(fmt) << false << Expect{{"channels", 2}};
+        QTest::newRow("not wave") << "wav" << QByteArray("RIFF\0\0\0\0AVI LIST", 16) << false << Expect{};
+    }
+    void wave() { checkRow(); }
+
+    void aiff_data()
+    {
+        addColumns();
+        // 44100 as an 80-bit float: exponent 16398, mantissa 0xAC44 << 48.
+        const QByteArray comm = aiffComm(2, 88200, 16, 0x400E, 0xAC44000000000000ULL);
+        const QByteArray ssnd = iffChunk("SSND", le32(0) + le32(0) + QByteArray(1000, 's'));
+        QTest::newRow("comm, ssnd, name, auth")
+            << "aiff" << formAiff(comm + iffChunk("NAME", "Title ") + iffChunk("AUTH", "Who") + ssnd) << true
+            << Expect{{"formatName", "AIFF"},
+                      {"channels", 2},
+                      {"sampleRate", 44100},
+                      {"durationMs", 2000},
+                      {"bitrate", 1411},
+                      {"title", "Title"},
+                      {"artist", "Who"},
+                      {"hasAudioRange", true},
+                      {"audioOffset", 12 + comm.size() + 14 + 12 + 16},
+                      {"audioLength", 1000}};
+        QTest::newRow("8 kHz mono 8-bit aifc")
+            << "aifc" << formAiff(aiffComm(1, 8000, 8, 0x400B, 0xFA00000000000000ULL) + ssnd) << true
+            << Expect{{"sampleRate", 8000}, {"durationMs", 1000}, {"bitrate", 64}};
+        QTest::newRow("comm without ssnd succeeds without a range")
+            << "aif" << formAiff(comm) << true << Expect{{"hasAudioRange", false}, {"durationMs", 2000}};
+        QTest::newRow("ssnd without comm fails but keeps its range")
+            << "aiff" << formAiff(ssnd) << false << Expect{{"hasAudioRange", true}, {"audioLength", 1000}};
+        QTest::newRow("huge exponent is no sample rate")
+            << "aiff" << formAiff(aiffComm(2, 100, 16, 0x7FFF, 0xFFFFFFFFFFFFFFFFULL) + ssnd) << false
+            << Expect{{"sampleRate", 0}};
+        QTest::newRow("tiny exponent is no sample rate")
+            << "aiff" << formAiff(aiffComm(2, 100, 16, 0x0001, 0x8000000000000000ULL) + ssnd) << false
+            << Expect{{"sampleRate", 0}};
+        QTest::newRow("ssnd of 8 bytes has no range")
+            << "aiff" << formAiff(comm + iffChunk("SSND", QByteArray(8, '\0'))) << true
+            << Expect{{"hasAudioRange", false}};
+        QTest::newRow("not aiff") << "aiff" << QByteArray("RIFF........") << false << Expect{};
+    }
+    void aiff() { checkRow(); }
+
+    void ffmpegFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("codec");
+        QTest::addColumn<QString>("formatName");
+        QTest::addColumn<int>("frameMs"); // one coded frame: the duration tolerance
+        QTest::addColumn<bool>("hasRange");
+        QTest::newRow("mp3 cbr id3v2.3")
+            << "cbr.mp3" << QStringList{"-c:a", "libmp3lame", "-b:a", "128k", "-id3v2_version", "3"}
+            << "MPEG Audio" << 27 << true;
+        QTest::newRow("mp3 vbr id3v2.4")
+            << "vbr.mp3" << QStringList{"-c:a", "libmp3lame", "-q:a", "4", "-id3v2_version", "4"}
+            << "MPEG Audio" << 27 << true;
+        QTest::newRow("flac") << "a.flac" << QStringList{"-c:a", "flac"} << "FLAC" << 1 << true;
+        QTest::newRow("ogg vorbis") << "a.ogg" << QStringList{"-c:a", "libvorbis"} << "Ogg Vorbis" << 24
+                                    << false;
+        QTest::newRow("opus") << "a.opus" << QStringList{"-c:a", "libopus"} << "Opus" << 20 << false;
+        QTest::newRow("m4a") << "a.m4a" << QStringList{"-c:a", "aac"} << "MPEG-4 Audio" << 24 << true;
+        QTest::newRow("wav") << "a.wav" << QStringList{"-c:a", "pcm_s16le"} << "WAVE" << 1 << true;
+        QTest::newRow("aiff") << "a.aiff"
+                              << QStringList{"-c:a", "pcm_s16be", "-metadata",
+                                             QString::fromUtf8("author=Ärtist")}
+                              << "AIFF" << 1 << true;
+    }
+    void ffmpegFiles()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, codec);
+        QFETCH(QString, formatName);
+        QFETCH(int, frameMs);
+        QFETCH(bool, hasRange);
+        const QString path = m_dir.filePath(file);
+        QString error;
+        QVERIFY2(runFfmpeg(QStringList{"-f", "lavfi", "-i", "sine=frequency=440:duration=3:sample_rate=44100",
+                                       "-ac", "2"} +
+                               codec +
+                               QStringList{"-metadata", QString::fromUtf8("title=Tïtle One"), "-metadata",
+                                           QString::fromUtf8("artist=Ärtist"), "-metadata", "album=Album",
+                                           "-metadata", "genre=Jazz", "-metadata", "date=2021", "-metadata",
+                                           "track=4/10", "-metadata", "comment=Cmt", path},
+                           &error),
+                 qPrintable(error));
+        int rate = 0, channels = 0;
+        qint64 durationMs = 0;
+        QVERIFY(probe(path, &rate, &channels, &durationMs));
+
+        AudioMetadata meta;
+        QVERIFY2(TagReader::read(path, meta, &error), qPrintable(error));
+        QCOMPARE(meta.formatName, formatName);
+        QCOMPARE(meta.channels, channels);
+        if (formatName != QLatin1String("MPEG-4 Audio")) // the MP4 walk does not read the sample rate
+            QCOMPARE(meta.sampleRate, rate);
+        QVERIFY2(
+            qAbs(meta.durationMs - durationMs) <= frameMs,
+            qPrintable(QStringLiteral("%1 ms against ffprobe's %2 ms").arg(meta.durationMs).arg(durationMs)));
+        QVERIFY(meta.bitrate > 0);
+        QCOMPARE(meta.hasAudioRange, hasRange);
+        if (hasRange)
+            QVERIFY(meta.audioOffset > 0 && meta.audioLength > 0 &&
+                    meta.audioOffset + meta.audioLength <= QFileInfo(path).size());
+        // RIFF INFO and AIFF text chunks are Latin-1, so ffmpeg's UTF-8 bytes read as Latin-1 there.
+        const bool latin1 = formatName == QLatin1String("WAVE") || formatName == QLatin1String("AIFF");
+        auto written = [&](const char *utf8) {
+            return latin1 ? QString::fromLatin1(utf8) : QString::fromUtf8(utf8);
+        };
+        QCOMPARE(meta.title, written("T\xc3\xaftle One"));
+        QCOMPARE(meta.artist, written("\xc3\x84rtist"));
+        if (formatName == QLatin1String("AIFF")) // AIFF carries only a name and an author
+            return;
+        QCOMPARE(meta.album, QStringLiteral("Album"));
+        QCOMPARE(meta.genre, QStringLiteral("Jazz"));
+        QCOMPARE(meta.year, QStringLiteral("2021"));
+        // ffmpeg writes the track of a WAVE file as IPRT and an MP3 comment as TXXX, neither of
+        // which the reader takes.
+        if (formatName != QLatin1String("WAVE"))
+            QCOMPARE(meta.trackNo, 4);
+        if (formatName != QLatin1String("MPEG Audio"))
+            QCOMPARE(meta.comment, QStringLiteral("Cmt"));
+    }
+
+    // Copies whose tags differ but whose coded audio is the same share the payload hash.
+    void payloadIdentity_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QStringList>("baseCodec");
+        QTest::addColumn<QStringList>("variantArgs"); // applied with -c copy to the base
+        QTest::addColumn<QByteArray>("appended");     // bytes added to the end of the variant
+        const QStringList mp3{"-c:a",           "libmp3lame", "-b:a",      "96k",
+                              "-id3v2_version", "3",          "-metadata", "title=Base"};
+        const QStringList flac{"-c:a", "flac", "-metadata", "title=Base"};
+        QTest::newRow("mp3 other tags")
+            << "mp3" << mp3 << QStringList{"-metadata", "title=Other", "-metadata", "artist=New"}
+            << QByteArray();
+        QTest::newRow("mp3 resized id3v2")
+            << "mp3" << mp3 << QStringList{"-metadata", "comment=" + QString(5000, 'c')} << QByteArray();
+        QTest::newRow("mp3 id3v2.4") << "mp3" << mp3 << QStringList{"-id3v2_version", "4"} << QByteArray();
+        QTest::newRow("mp3 with id3v1")
+            << "mp3" << mp3 << QStringList{"-write_id3v1", "1", "-metadata", "artist=V1"} << QByteArray();
+        QTest::newRow("mp3 with apev2")
+            << "mp3" << mp3 << QStringList{"-metadata", "title=Base"} << apeTag(true, 64);
+        QTest::newRow("mp3 with apev2 and id3v1") << "mp3" << mp3 << QStringList{"-metadata", "title=Base"}
+                                                  << apeTag(false, 20) + id3v1("x", "y", 2, 3);
+        QTest::newRow("flac other comments")
+            << "flac" << flac << QStringList{"-metadata", "title=Other", "-metadata", "genre=Ska"}
+            << QByteArray();
+    }
+    void payloadIdentity()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QStringList, baseCodec);
+        QFETCH(QStringList, variantArgs);
+        QFETCH(QByteArray, appended);
+        const QString base = m_dir.filePath(QStringLiteral("base%1.%2").arg(++m_serial).arg(suffix));
+        const QString variant = m_dir.filePath(QStringLiteral("variant%1.%2").arg(++m_serial).arg(suffix));
+        QString error;
+        QVERIFY2(
+            runFfmpeg(QStringList{"-f", "lavfi", "-i", "sine=frequency=330:duration=2:sample_rate=44100"} +
+                          baseCodec + QStringList{base},
+                      &error),
+            qPrintable(error));
+        QVERIFY2(runFfmpeg(QStringList{"-i", base, "-map_metadata", "0", "-c", "copy"} + variantArgs +
+                               QStringList{variant},
+                           &error),
+                 qPrintable(error));
+        if (!appended.isEmpty()) {
+            QFile f(variant);
+            QVERIFY(f.open(QIODevice::Append));
+            QCOMPARE(f.write(appended), appended.size());
+        }
+        AudioMetadata a, b;
+        QVERIFY2(TagReader::read(base, a, &error), qPrintable(error));
+        QVERIFY2(TagReader::read(variant, b, &error), qPrintable(error));
+        QVERIFY(a.hasAudioRange && b.hasAudioRange);
+        QCOMPARE(b.audioLength, a.audioLength);
+        const QString payloadA = Hasher::hashRange(base, a.audioOffset, a.audioLength, &error);
+        const QString payloadB = Hasher::hashRange(variant, b.audioOffset, b.audioLength, &error);
+        QCOMPARE(payloadA.size(), 64);
+        QCOMPARE(payloadB, payloadA);
+        QVERIFY(Hasher::hashWholeFile(base, &error) != Hasher::hashWholeFile(variant, &error));
+    }
+
+    // Damaged files never crash the reader and always fail with the container message.
+    void damagedFiles_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QStringList>("codec");
+        QTest::newRow("mp3") << "mp3" << QStringList{"-c:a", "libmp3lame", "-metadata", "title=T"};
+        QTest::newRow("flac") << "flac" << QStringList{"-c:a", "flac", "-metadata", "title=T"};
+        QTest::newRow("ogg") << "ogg" << QStringList{"-c:a", "libvorbis", "-metadata", "title=T"};
+        QTest::newRow("opus") << "opus" << QStringList{"-c:a", "libopus"};
+        QTest::newRow("m4a") << "m4a" << QStringList{"-c:a", "aac", "-metadata", "title=T"};
+        QTest::newRow("wav") << "wav" << QStringList{"-c:a", "pcm_s16le", "-metadata", "title=T"};
+        QTest::newRow("aiff") << "aiff" << QStringList{"-c:a", "pcm_s16be"};
+    }
+    void damagedFiles()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QStringList, codec);
+        const QString source = m_dir.filePath(QStringLiteral("whole%1.%2").arg(++m_serial).arg(suffix));
+        QString error;
+        QVERIFY2(
+            runFfmpeg(QStringList{"-f", "lavfi", "-i", "sine=frequency=500:duration=0.5:sample_rate=22050"} +
+                          codec + QStringList{source},
+                      &error),
+            qPrintable(error));
+        const QByteArray whole = readWhole(source);
+        QVERIFY(whole.size() > 1024);
+        const QString expected = QStringLiteral("Unrecognised or damaged %1 container").arg(suffix.toUpper());
+
+        // Every cut in the headers, then cuts spread through the rest.
+        QList<qsizetype> cuts;
+        for (qsizetype n = 0; n < 1024; ++n)
+            cuts << n;
+        for (int i = 1; i < 64; ++i)
+            cuts << 1024 + (whole.size() - 1024) * i / 64;
+        cuts << whole.size() - 1;
+        const QString path = m_dir.filePath(QStringLiteral("cut.%1").arg(suffix));
+        int failures = 0;
+        for (qsizetype n : cuts) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(whole.left(n));
+            f.close();
+            AudioMetadata meta;
+            error.clear();
+            if (TagReader::read(path, meta, &error)) {
+                QVERIFY(error.isEmpty());
+            } else {
+                QCOMPARE(error, expected);
+                ++failures;
+            }
+            // Whatever the reader claims as payload lies inside the file (a missing pad byte aside).
+            if (meta.hasAudioRange)
+                QVERIFY2(meta.audioOffset >= 0 && meta.audioLength >= 1 &&
+                             meta.audioOffset + meta.audioLength <= n + 1,
+                         qPrintable(QStringLiteral("cut at %1").arg(n)));
+        }
+        QVERIFY(failures > 0); // at least the empty and header-only cuts fail
+
+        // Random bytes after the right magic, so the walks go deep.
+        const QHash<QString, QByteArray> magic = {{"mp3", "ID3\x03"},
+                                                  {"flac", "fLaC"},
+                                                  {"ogg", "OggS"},
+                                                  {"opus", "OggS"},
+                                                  {"m4a", QByteArray("\0\0\0\x10", 4)},
+                                                  {"wav", "RIFF\xff\xff\xff\xffWAVE"},
+                                                  {"aiff", "FORM\xff\xff\xff\xff"
+                                                           "AIFF"}};
+        QRandomGenerator random(0x5eed + m_serial);
+        for (int round = 0; round < 300; ++round) {
+            QByteArray noise(random.bounded(4096), '\0');
+            for (char &c : noise)
+                c = char(random.bounded(256));
+            if (round % 2 == 0)
+                noise.prepend(magic.value(suffix));
+            else if (round % 3 == 0)
+                noise = whole.left(random.bounded(int(whole.size()))) + noise; // good start, bad rest
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(noise);
+            f.close();
+            AudioMetadata meta;
+            error.clear();
+            if (!TagReader::read(path, meta, &error))
+                QCOMPARE(error, expected);
+        }
+    }
+
+    void unknownSuffixAndOpenFailure()
+    {
+        AudioMetadata meta;
+        QString error;
+        QVERIFY(TagReader::read(writeFile("wma", "anything"), meta, &error));
+        QCOMPARE(meta.formatName, QStringLiteral("WMA"));
+        QVERIFY(!meta.hasAudioRange);
+        QVERIFY(error.isEmpty());
+
+        error = QStringLiteral("old");
+        QVERIFY(!TagReader::read(m_dir.filePath("missing.mp3"), meta, &error));
+        QVERIFY2(error.startsWith(QStringLiteral("Cannot open file: ")) && error.size() > 18,
+                 qPrintable(error));
+        QVERIFY(!TagReader::read(m_dir.filePath("missing.mp3"), meta, nullptr)); // no error pointer is fine
+
+        // A message already present is not replaced by the container message.
+        error = QStringLiteral("earlier");
+        QVERIFY(!TagReader::read(writeFile("flac", "junk"), meta, &error));
+        QCOMPARE(error, QStringLiteral("earlier"));
+    }
+
+    void supportedExtensions_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<bool>("supported");
+        for (const char *s : {"mp3", "mp2", "flac", "wav", "wave", "m4a", "m4b", "mp4", "aac", "ogg", "oga",
+                              "opus", "aiff", "aif", "aifc"})
+            QTest::newRow(s) << QString::fromLatin1(s) << true;
+        QTest::newRow("upper case") << "MP3" << false;
+        QTest::newRow("wma") << "wma" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("with dot") << ".mp3" << false;
+    }
+    void supportedExtensions()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(bool, supported);
+        QCOMPARE(TagReader::isSupportedExtension(suffix), supported);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstTagReader)
+#include "tst_tagreader.moc"

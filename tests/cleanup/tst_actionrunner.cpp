@@ -1,0 +1,653 @@
+#include "cleanup/ActionRunner.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using rvw::ActionRunner;
+
+namespace {
+
+QByteArray sha256(const QByteArray &bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256); }
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return sha256(file.readAll());
+}
+
+QJsonObject readManifest(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QJsonObject();
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestActionRunner : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<QTemporaryDir> m_shm;
+    // Content hash of every file a test made, to check that each exists exactly once.
+    QList<QByteArray> m_made;
+
+    QString work(const QString &rel) const { return m_work->filePath(rel); }
+
+    // Makes a file of unique content (so copies can be told apart by hash).
+    QString make(const QString &path, int size = 3000)
+    {
+        QByteArray bytes = path.toUtf8() + '\n';
+        while (bytes.size() < size)
+            bytes.append(char(QRandomGenerator::global()->bounded(256)));
+        bytes.truncate(qMax(size, 1));
+        if (!writeBytes(path, bytes))
+            return QString();
+        m_made << sha256(bytes);
+        return path;
+    }
+
+    QStringList searchedFolders() const
+    {
+        QStringList folders{m_work->path(), m_home.path()};
+        if (m_shm)
+            folders << m_shm->path();
+        return folders;
+    }
+
+    // Every file made by the test exists exactly once across the test's folders.
+    void verifyEachFileOnce()
+    {
+        QHash<QByteArray, int> seen;
+        for (const QString &folder : searchedFolders()) {
+            QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                ++seen[fileHash(it.next())];
+        }
+        for (const QByteArray &hash : std::as_const(m_made))
+            QVERIFY2(seen.value(hash) == 1, qPrintable(QStringLiteral("a file exists %1 times instead of once")
+                                                           .arg(seen.value(hash))));
+    }
+
+    QString quarantine() const { return work(QStringLiteral("Q")); }
+
+    static QString batchOf(const ActionRunner::Result &result)
+    {
+        return readManifest(result.manifestPath).value(QStringLiteral("quarantineRoot")).toString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        // The recycle bin, the documents folder and the manifests all live below this home,
+        // so the user's own trash and data are never touched.
+        qputenv("HOME", m_home.path().toUtf8());
+        qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("xdg-data")).toUtf8());
+        qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("xdg-config")).toUtf8());
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("RavelwickTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_actionrunner"));
+    }
+
+    void init()
+    {
+        m_work = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_work->isValid());
+        m_made.clear();
+        QDir(ActionRunner::manifestDirectory()).removeRecursively();
+    }
+
+    void cleanup()
+    {
+        m_shm.reset();
+        m_work.reset();
+    }
+
+    void modeName_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("quarantine") << 0 << "Move to quarantine";
+        QTest::newRow("recycle") << 1 << "Move to recycle bin";
+        QTest::newRow("delete") << 2 << "Delete permanently";
+        QTest::newRow("unknown") << 3 << "";
+        QTest::newRow("negative") << -1 << "";
+    }
+
+    void modeName()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, name);
+        QCOMPARE(ActionRunner::modeName(ActionRunner::Mode(mode)), name);
+    }
+
+    void locations()
+    {
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QCOMPARE(ActionRunner::defaultQuarantineRoot(), documents + QStringLiteral("/Ravelwick Quarantine"));
+        const QString appData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        QVERIFY(appData.startsWith(m_home.path()));
+        QDir(appData).removeRecursively();
+        QCOMPARE(ActionRunner::manifestDirectory(), appData + QStringLiteral("/undo"));
+        QVERIFY(QFileInfo(appData + QStringLiteral("/undo")).isDir());
+    }
+
+    void quarantineKeepsStructureAndWritesManifest()
+    {
+        const QString music = work(QStringLiteral("lib/Music"));
+        const QString jingles = work(QStringLiteral("lib/Jingles"));
+        const QString a = make(music + QStringLiteral("/Pop/a.mp3"), 5000);
+        const QString b = make(jingles + QStringLiteral("/b.flac"), 7000);
+        const QString outside = make(work(QStringLiteral("elsewhere/deep/c.ogg")), 1100);
+        const QString gone = music + QStringLiteral("/Pop/vanished.mp3");
+        const QString oddFolder = make(music + QStringLiteral("/..Odd/d.wav"), 900);
+        const QByteArray hashA = fileHash(a);
+
+        const auto r = ActionRunner::execute({a, gone, b, outside, oddFolder}, ActionRunner::Quarantine, quarantine(),
+                                             {music, jingles});
+        QCOMPARE(r.succeeded, 4);
+        QCOMPARE(r.failed, 1);
+        QCOMPARE(r.bytesFreed, qint64(5000 + 7000 + 1100 + 900));
+        QCOMPARE(r.errors, QStringList{gone + QStringLiteral(" no longer exists")});
+        QVERIFY(!r.manifestPath.isEmpty());
+        QCOMPARE(ActionRunner::manifests(), QStringList{r.manifestPath});
+
+        const QJsonObject manifest = readManifest(r.manifestPath);
+        QCOMPARE(manifest.value("manifestVersion").toDouble(), 1.0);
+        QCOMPARE(manifest.value("mode").toString(), QStringLiteral("Move to quarantine"));
+        QVERIFY(QDateTime::fromString(manifest.value("createdAt").toString(), Qt::ISODate).isValid());
+        const QString batch = manifest.value("quarantineRoot").toString();
+        QCOMPARE(QFileInfo(batch).absolutePath(), quarantine());
+        QVERIFY2(QFileInfo(batch).fileName().contains(QRegularExpression("^\\d{8}-\\d{6}(_\\d{3})?$")),
+                 qPrintable(batch));
+        QCOMPARE(QFileInfo(r.manifestPath).fileName(), QStringLiteral("undo-%1.json").arg(QFileInfo(batch).fileName()));
+
+        const QJsonArray entries = manifest.value("entries").toArray();
+        QCOMPARE(entries.size(), 4);
+        const QStringList expectedTo{batch + "/Music/Pop/a.mp3", batch + "/Jingles/b.flac", batch + "/c.ogg",
+                                     batch + "/Music/..Odd/d.wav"};
+        const QStringList expectedFrom{a, b, outside, oddFolder};
+        const QList<double> sizes{5000, 7000, 1100, 900};
+        for (int i = 0; i < entries.size(); ++i) {
+            const QJsonObject e = entries.at(i).toObject();
+            QCOMPARE(e.value("from").toString(), expectedFrom.at(i));
+            QCOMPARE(e.value("to").toString(), expectedTo.at(i));
+            QVERIFY(e.value("size").isDouble());
+            QCOMPARE(e.value("size").toDouble(), sizes.at(i));
+            QVERIFY(!QFileInfo::exists(expectedFrom.at(i)));
+            QVERIFY(QFileInfo::exists(expectedTo.at(i)));
+        }
+        QCOMPARE(fileHash(batch + "/Music/Pop/a.mp3"), hashA);
+        verifyEachFileOnce();
+    }
+
+    void quarantineTargetRules_data()
+    {
+        QTest::addColumn<QStringList>("roots");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("first qualifying root wins") << QStringList{"lib/Music/Pop", "lib/Music"} << "lib/Music/Pop/a.mp3"
+                                                    << "Pop/a.mp3";
+        QTest::newRow("list order, not depth") << QStringList{"lib/Music", "lib/Music/Pop"} << "lib/Music/Pop/a.mp3"
+                                               << "Music/Pop/a.mp3";
+        QTest::newRow("root with trailing slash") << QStringList{"lib/Music/"} << "lib/Music/x/a.mp3"
+                                                  << "Music/x/a.mp3";
+        QTest::newRow("name prefix is not a parent") << QStringList{"lib/Mus"} << "lib/Music/a.mp3" << "a.mp3";
+        QTest::newRow("sibling root") << QStringList{"lib/Jingles"} << "lib/Music/a.mp3" << "a.mp3";
+        QTest::newRow("no roots") << QStringList{} << "lib/Music/a.mp3" << "a.mp3";
+        QTest::newRow("blank root skipped") << QStringList{"", "lib/Music"} << "lib/Music/a.mp3" << "Music/a.mp3";
+    }
+
+    void quarantineTargetRules()
+    {
+        QFETCH(QStringList, roots);
+        QFETCH(QString, file);
+        QFETCH(QString, target);
+        for (QString &root : roots) {
+            if (!root.isEmpty())
+                root = work(root);
+        }
+        const QString source = make(work(file));
+        const auto r = ActionRunner::execute({source}, ActionRunner::Quarantine, quarantine(), roots);
+        QCOMPARE(r.succeeded, 1);
+        QCOMPARE(readManifest(r.manifestPath).value("entries").toArray().at(0).toObject().value("to").toString(),
+                 batchOf(r) + QLatin1Char('/') + target);
+        verifyEachFileOnce();
+    }
+
+    void collisions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("targets");
+        QTest::newRow("suffix") << "x.mp3" << QStringList{"x.mp3", "x (2).mp3", "x (3).mp3"};
+        QTest::newRow("no suffix") << "README" << QStringList{"README", "README (2)", "README (3)"};
+        QTest::newRow("several dots") << "Song.Live.mp3" << QStringList{"Song.Live.mp3", "Song.Live (2).mp3"};
+        QTest::newRow("placeholder text in name") << "%2 mix.flac" << QStringList{"%2 mix.flac", "%2 mix (2).flac"};
+    }
+
+    void collisions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, targets);
+        QStringList sources;
+        QList<QByteArray> hashes;
+        for (int i = 0; i < targets.size(); ++i) {
+            sources << make(work(QStringLiteral("src%1/%2").arg(i).arg(name)));
+            hashes << fileHash(sources.last());
+        }
+        // No roots: every file lands directly in the batch folder under its own name.
+        const auto r = ActionRunner::execute(sources, ActionRunner::Quarantine, quarantine(), {});
+        QCOMPARE(r.succeeded, targets.size());
+        const QString batch = batchOf(r);
+        for (int i = 0; i < targets.size(); ++i)
+            QCOMPARE(fileHash(batch + QLatin1Char('/') + targets.at(i)), hashes.at(i));
+        verifyEachFileOnce();
+    }
+
+    void collisionNamesRunOut()
+    {
+        // 10000 files of one name: the first 9999 take "n.mp3" .. "n (9999).mp3", the last
+        // has no free name and stays where it is.
+        const int count = 10000;
+        QStringList sources;
+        for (int i = 0; i < count; ++i) {
+            const QString path = work(QStringLiteral("many/%1/n.mp3").arg(i));
+            QVERIFY(writeBytes(path, QByteArray::number(i)));
+            sources << path;
+        }
+        const auto r = ActionRunner::execute(sources, ActionRunner::Quarantine, quarantine(), {});
+        QCOMPARE(r.succeeded, count - 1);
+        QCOMPARE(r.failed, 1);
+        QCOMPARE(r.errors, QStringList{QStringLiteral("Could not move %1").arg(sources.last())});
+        QVERIFY(QFileInfo::exists(sources.last()));
+        const QString batch = batchOf(r);
+        QFile last(batch + QStringLiteral("/n (9999).mp3"));
+        QVERIFY(last.open(QIODevice::ReadOnly));
+        QCOMPARE(last.readAll(), QByteArray::number(count - 2));
+    }
+
+    void sameSecondKeepsEarlierManifest()
+    {
+        // Occupy the manifest names of this second and the next two, as if an earlier call
+        // of the same second had written them.
+        const QDateTime now = QDateTime::currentDateTime();
+        const QByteArray sentinel("{\"entries\": [], \"earlier\": true}");
+        QStringList earlier;
+        for (int s = 0; s < 3; ++s) {
+            const QString stamp = now.addSecs(s).toString(QStringLiteral("yyyyMMdd-HHmmss"));
+            earlier << QDir(ActionRunner::manifestDirectory()).filePath(QStringLiteral("undo-%1.json").arg(stamp));
+            QVERIFY(writeBytes(earlier.last(), sentinel));
+        }
+        const QString source = make(work(QStringLiteral("lib/a.mp3")));
+        const auto r = ActionRunner::execute({source}, ActionRunner::Quarantine, quarantine(), {});
+        QCOMPARE(r.succeeded, 1);
+        QVERIFY2(r.manifestPath.endsWith(QStringLiteral("_002.json")), qPrintable(r.manifestPath));
+        QVERIFY(batchOf(r).endsWith(QStringLiteral("_002")));
+        for (const QString &path : std::as_const(earlier)) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), sentinel);
+        }
+        // Within the second, the later call is listed first.
+        const QStringList listed = ActionRunner::manifests();
+        const QString plain = QString(r.manifestPath).replace(QStringLiteral("_002.json"), QStringLiteral(".json"));
+        QVERIFY(listed.indexOf(r.manifestPath) >= 0);
+        QVERIFY(listed.indexOf(r.manifestPath) < listed.indexOf(plain));
+        verifyEachFileOnce();
+    }
+
+    void quickSuccessiveCallsKeepBothManifests()
+    {
+        const QString a = make(work(QStringLiteral("lib/a.mp3")));
+        const QString b = make(work(QStringLiteral("lib/b.mp3")));
+        const auto first = ActionRunner::execute({a}, ActionRunner::Quarantine, quarantine(), {});
+        const auto second = ActionRunner::execute({b}, ActionRunner::Quarantine, quarantine(), {});
+        QVERIFY(!first.manifestPath.isEmpty());
+        QVERIFY(!second.manifestPath.isEmpty());
+        QVERIFY(first.manifestPath != second.manifestPath);
+        QVERIFY(batchOf(first) != batchOf(second));
+        QCOMPARE(ActionRunner::manifests(), (QStringList{second.manifestPath, first.manifestPath}));
+        const auto e1 = readManifest(first.manifestPath).value("entries").toArray();
+        QCOMPARE(e1.size(), 1);
+        QCOMPARE(e1.at(0).toObject().value("from").toString(), a);
+        // Both undo on their own.
+        QCOMPARE(ActionRunner::undo(first.manifestPath).succeeded, 1);
+        QCOMPARE(ActionRunner::undo(second.manifestPath).succeeded, 1);
+        QVERIFY(QFileInfo::exists(a) && QFileInfo::exists(b));
+        verifyEachFileOnce();
+    }
+
+    void unwritableManifestKeepsFilesInQuarantine()
+    {
+        const QString undoDir = ActionRunner::manifestDirectory();
+        QVERIFY(QDir(undoDir).removeRecursively());
+        // A plain file where the manifest folder belongs: it can be neither made nor written,
+        // even by an all-powerful user.
+        QVERIFY(writeBytes(undoDir, "in the way"));
+        const QString source = make(work(QStringLiteral("lib/Music/a.mp3")), 4096);
+        const QByteArray hash = fileHash(source);
+        const auto r = ActionRunner::execute({source}, ActionRunner::Quarantine, quarantine(), {work("lib/Music")});
+        QVERIFY(QFile::remove(undoDir));
+        QCOMPARE(r.succeeded, 1);
+        QCOMPARE(r.failed, 0);
+        QVERIFY(r.errors.isEmpty());
+        QVERIFY(r.manifestPath.isEmpty());
+        QVERIFY(!QFileInfo::exists(source));
+        const QStringList batches = QDir(quarantine()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(batches.size(), 1);
+        QCOMPARE(fileHash(quarantine() + QLatin1Char('/') + batches.first() + QStringLiteral("/Music/a.mp3")), hash);
+        verifyEachFileOnce();
+    }
+
+    void unwritableDestinationLeavesFiles()
+    {
+        // /proc takes no new folders, whoever asks.
+        if (!QFileInfo(QStringLiteral("/proc/self")).isDir())
+            QSKIP("no /proc file system on this system");
+        const QString source = make(work(QStringLiteral("lib/a.mp3")));
+        const QByteArray hash = fileHash(source);
+        const auto r = ActionRunner::execute({source}, ActionRunner::Quarantine, QStringLiteral("/proc/rvw-quarantine"),
+                                             {work("lib")});
+        QCOMPARE(r.succeeded, 0);
+        QCOMPARE(r.failed, 1);
+        QCOMPARE(r.errors, QStringList{QStringLiteral("Could not move %1").arg(source)});
+        QVERIFY(r.manifestPath.isEmpty());
+        QCOMPARE(fileHash(source), hash);
+        QVERIFY(ActionRunner::manifests().isEmpty());
+        verifyEachFileOnce();
+    }
+
+    void unremovableSourceLeavesNoCopy()
+    {
+        // A /proc file can be read and copied but never removed: the copy in the quarantine
+        // must go again, so the quarantine holds nothing.
+        const QString source = QStringLiteral("/proc/self/cmdline");
+        if (!QFileInfo::exists(source))
+            QSKIP("no /proc file system on this system");
+        const auto r = ActionRunner::execute({source}, ActionRunner::Quarantine, quarantine(), {});
+        QCOMPARE(r.succeeded, 0);
+        QCOMPARE(r.failed, 1);
+        QCOMPARE(r.errors, QStringList{QStringLiteral("Could not move %1").arg(source)});
+        QVERIFY(r.manifestPath.isEmpty());
+        QDirIterator it(quarantine(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        QVERIFY2(!it.hasNext(), "a copy stayed in the quarantine");
+    }
+
+    void crossFileSystemMoveAndUndo()
+    {
+        m_shm = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/rvw-actionrunner-XXXXXX"));
+        if (!m_shm->isValid())
+            QSKIP("no /dev/shm on this system");
+        if (QStorageInfo(m_shm->path()).rootPath() == QStorageInfo(m_work->path()).rootPath())
+            QSKIP("/dev/shm is on the same file system as the temporary folder");
+
+        // From the temporary folder to /dev/shm, and from /dev/shm back to the temporary folder.
+        const QString here = make(work(QStringLiteral("lib/Music/a.flac")), 200000);
+        const QString there = make(m_shm->filePath(QStringLiteral("Station/b.mp3")), 65537);
+        const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-400);
+        for (const QString &path : {here, there}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+        const QByteArray hashHere = fileHash(here);
+        const QByteArray hashThere = fileHash(there);
+
+        const QString shmQuarantine = m_shm->filePath(QStringLiteral("Q"));
+        const auto toShm =
+            ActionRunner::execute({here}, ActionRunner::Quarantine, shmQuarantine, {work("lib/Music")});
+        const auto fromShm =
+            ActionRunner::execute({there}, ActionRunner::Quarantine, quarantine(), {m_shm->filePath("Station")});
+        QCOMPARE(toShm.succeeded, 1);
+        QCOMPARE(fromShm.succeeded, 1);
+        QCOMPARE(toShm.bytesFreed, qint64(200000));
+        const QString movedHere = batchOf(toShm) + QStringLiteral("/Music/a.flac");
+        const QString movedThere = batchOf(fromShm) + QStringLiteral("/Station/b.mp3");
+        QCOMPARE(fileHash(movedHere), hashHere);
+        QCOMPARE(fileHash(movedThere), hashThere);
+        QCOMPARE(QFileInfo(movedHere).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
+        QVERIFY(!QFileInfo::exists(here) && !QFileInfo::exists(there));
+        verifyEachFileOnce();
+
+        QCOMPARE(ActionRunner::undo(toShm.manifestPath).succeeded, 1);
+        QCOMPARE(ActionRunner::undo(fromShm.manifestPath).succeeded, 1);
+        QCOMPARE(fileHash(here), hashHere);
+        QCOMPARE(fileHash(there), hashThere);
+        QCOMPARE(QFileInfo(here).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
+        verifyEachFileOnce();
+    }
+
+    void recycleBin()
+    {
+        const QString a = make(work(QStringLiteral("lib/a.mp3")), 1234);
+        const QString gone = work(QStringLiteral("lib/gone.mp3"));
+        const QByteArray hash = fileHash(a);
+        const auto r = ActionRunner::execute({gone, a}, ActionRunner::RecycleBin, quarantine(), {work("lib")});
+        QCOMPARE(r.failed, 1);
+        QCOMPARE(r.errors, QStringList{gone + QStringLiteral(" no longer exists")});
+        QCOMPARE(r.succeeded, 1);
+        QCOMPARE(r.bytesFreed, qint64(1234));
+        QVERIFY(r.manifestPath.isEmpty());
+        QVERIFY(!QFileInfo::exists(a));
+        QVERIFY(!QFileInfo::exists(quarantine()));
+        QVERIFY(ActionRunner::manifests().isEmpty());
+        // The copy sits in a freedesktop trash below the test's own home.
+        bool found = false;
+        QDirIterator it(m_home.path(), {QStringLiteral("a*.mp3")}, QDir::Files | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            if (fileHash(path) == hash)
+                found = path.contains(QStringLiteral("/Trash/files/"));
+        }
+        QVERIFY2(found, "the recycled file is not in the test's trash");
+        verifyEachFileOnce();
+    }
+
+    void deletePermanently()
+    {
+        const QString a = make(work(QStringLiteral("lib/a.mp3")), 100);
+        const QString b = make(work(QStringLiteral("lib/b.mp3")), 200);
+        m_made.clear();
+        const auto r = ActionRunner::execute({a, a, b}, ActionRunner::Delete, quarantine(), {});
+        QCOMPARE(r.succeeded, 2);
+        QCOMPARE(r.failed, 1);
+        QCOMPARE(r.bytesFreed, qint64(300));
+        QCOMPARE(r.errors, QStringList{a + QStringLiteral(" no longer exists")});
+        QVERIFY(r.manifestPath.isEmpty());
+        QVERIFY(!QFileInfo::exists(a) && !QFileInfo::exists(b));
+        QVERIFY(ActionRunner::manifests().isEmpty());
+    }
+
+    void undoRestoresEverything()
+    {
+        const QString music = work(QStringLiteral("lib/Music"));
+        const QString a = make(music + QStringLiteral("/Pop/a.mp3"));
+        const QString b = make(music + QStringLiteral("/Rock/Live/b.mp3"));
+        const QByteArray hashA = fileHash(a);
+        const QByteArray hashB = fileHash(b);
+        const auto done = ActionRunner::execute({a, b}, ActionRunner::Quarantine, quarantine(), {music});
+        QCOMPARE(done.succeeded, 2);
+        // The original folder vanished meanwhile: undo makes it again.
+        QVERIFY(QDir(music + QStringLiteral("/Rock")).removeRecursively());
+
+        QString error = QStringLiteral("untouched");
+        const auto r = ActionRunner::undo(done.manifestPath, &error);
+        QCOMPARE(r.succeeded, 2);
+        QCOMPARE(r.failed, 0);
+        QCOMPARE(r.bytesFreed, qint64(0));
+        QVERIFY(r.errors.isEmpty());
+        QVERIFY(r.manifestPath.isEmpty());
+        QCOMPARE(error, QStringLiteral("untouched"));
+        QCOMPARE(fileHash(a), hashA);
+        QCOMPARE(fileHash(b), hashB);
+        QVERIFY(!QFileInfo::exists(done.manifestPath));
+        QVERIFY(ActionRunner::manifests().isEmpty());
+        verifyEachFileOnce();
+    }
+
+    void undoPartialFailureKeepsManifest()
+    {
+        const QString lib = work(QStringLiteral("lib"));
+        const QString a = make(lib + QStringLiteral("/a.mp3"));
+        const QString b = make(lib + QStringLiteral("/b.mp3"));
+        const QString c = make(lib + QStringLiteral("/c.mp3"));
+        const auto done = ActionRunner::execute({a, b, c}, ActionRunner::Quarantine, quarantine(), {lib});
+        QCOMPARE(done.succeeded, 3);
+        const QString batch = batchOf(done);
+        QFile manifestFile(done.manifestPath);
+        QVERIFY(manifestFile.open(QIODevice::ReadOnly));
+        const QByteArray manifestBytes = manifestFile.readAll();
+        manifestFile.close();
+
+        // a's place is taken again by a new file; c's quarantined copy was deleted by hand.
+        const QString newA = make(a, 777);
+        const QByteArray hashNewA = fileHash(newA);
+        const QString cCopy = batch + QStringLiteral("/lib/c.mp3");
+        QVERIFY(QFile::remove(cCopy));
+        m_made.removeAt(2); // c is gone for good
+
+        const auto r = ActionRunner::undo(done.manifestPath, nullptr);
+        QCOMPARE(r.succeeded, 1);
+        QCOMPARE(r.failed, 2);
+        QCOMPARE(r.errors, (QStringList{QStringLiteral("A file already exists at %1").arg(a),
+                                        QStringLiteral("Quarantined copy missing: %1").arg(cCopy)}));
+        QCOMPARE(fileHash(a), hashNewA);
+        QVERIFY(QFileInfo::exists(b));
+        QVERIFY(manifestFile.open(QIODevice::ReadOnly));
+        QCOMPARE(manifestFile.readAll(), manifestBytes);
+        manifestFile.close();
+        QCOMPARE(ActionRunner::manifests(), QStringList{done.manifestPath});
+        verifyEachFileOnce();
+
+        // Clearing a's place lets a second attempt finish it; b was restored already.
+        QVERIFY(QFile::rename(a, work(QStringLiteral("newA.mp3"))));
+        const auto again = ActionRunner::undo(done.manifestPath, nullptr);
+        QCOMPARE(again.succeeded, 1);
+        QCOMPARE(again.errors, (QStringList{QStringLiteral("A file already exists at %1").arg(b),
+                                            QStringLiteral("Quarantined copy missing: %1").arg(cCopy)}));
+        QVERIFY(QFileInfo::exists(done.manifestPath));
+        verifyEachFileOnce();
+    }
+
+    void undoAfterEverythingPutBackByHand()
+    {
+        const QString lib = work(QStringLiteral("lib"));
+        const QString a = make(lib + QStringLiteral("/x/a.mp3"));
+        const QString b = make(lib + QStringLiteral("/b.mp3"));
+        const auto done = ActionRunner::execute({a, b}, ActionRunner::Quarantine, quarantine(), {lib});
+        const QString batch = batchOf(done);
+        QVERIFY(QFile::rename(batch + QStringLiteral("/lib/x/a.mp3"), a));
+        QVERIFY(QFile::rename(batch + QStringLiteral("/lib/b.mp3"), b));
+        // The quarantined places get other files, which undo must not move over the originals.
+        make(batch + QStringLiteral("/lib/x/a.mp3"));
+        make(batch + QStringLiteral("/lib/b.mp3"));
+        const auto r = ActionRunner::undo(done.manifestPath, nullptr);
+        QCOMPARE(r.succeeded, 0);
+        QCOMPARE(r.failed, 2);
+        QCOMPARE(r.errors, (QStringList{QStringLiteral("A file already exists at %1").arg(a),
+                                        QStringLiteral("A file already exists at %1").arg(b)}));
+        QVERIFY(QFileInfo::exists(done.manifestPath));
+        verifyEachFileOnce();
+    }
+
+    void undoOfUnusableManifests()
+    {
+        const QString missing = work(QStringLiteral("undo-19990101-000000.json"));
+        QString error;
+        const auto r = ActionRunner::undo(missing, &error);
+        QCOMPARE(r.succeeded + r.failed, 0);
+        QVERIFY(r.errors.isEmpty());
+        QVERIFY2(error.startsWith(QStringLiteral("Cannot read manifest: ")) &&
+                     error.size() > int(qstrlen("Cannot read manifest: ")),
+                 qPrintable(error));
+        ActionRunner::undo(missing, nullptr); // no error pointer: nothing to fill
+
+        // Skipped entries count neither way; a manifest with only those is done and deleted.
+        const QString skips = work(QStringLiteral("skips.json"));
+        QVERIFY(writeBytes(skips, R"({"entries":[{"from":"","to":"/x"},{"to":"/x"},7,{"from":3,"to":"/y"}]})"));
+        const auto s = ActionRunner::undo(skips, &error);
+        QCOMPARE(s.succeeded + s.failed, 0);
+        QVERIFY(!QFileInfo::exists(skips));
+
+        // A damaged manifest is no record of a finished undo: it stays.
+        const QString damaged = work(QStringLiteral("damaged.json"));
+        QVERIFY(writeBytes(damaged, R"({"entries":[{"from":"/a","to":"/b"})"));
+        const auto d = ActionRunner::undo(damaged, &error);
+        QCOMPARE(d.succeeded + d.failed, 0);
+        QVERIFY(QFileInfo::exists(damaged));
+    }
+
+    void describeManifest_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("afternoon") << QByteArray(R"({"createdAt":"2026-12-05T14:03:09","entries":[{},{},{}]})")
+                                   << "5 Dec 2026 2:03 pm - 3 file(s)";
+        QTest::newRow("morning, one file") << QByteArray(R"({"createdAt":"2027-01-31T09:30:00","entries":[{}]})")
+                                           << "31 Jan 2027 9:30 am - 1 file(s)";
+        QTest::newRow("no entries") << QByteArray(R"({"createdAt":"2026-07-26T00:00:00"})")
+                                    << "26 Jul 2026 12:00 am - 0 file(s)";
+    }
+
+    void describeManifest()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, label);
+        const QString path = work(QStringLiteral("undo-20261205-140309.json"));
+        QVERIFY(writeBytes(path, content));
+        QCOMPARE(ActionRunner::describeManifest(path), label);
+    }
+
+    void describeUnopenableManifest()
+    {
+        QCOMPARE(ActionRunner::describeManifest(work(QStringLiteral("undo-20200101-010101.json"))),
+                 QStringLiteral("undo-20200101-010101.json"));
+    }
+
+    void manifestListing()
+    {
+        const QDir dir(ActionRunner::manifestDirectory());
+        for (const char *name : {"undo-20261205-100000.json", "undo-20261206-090000.json",
+                                 "undo-20261206-090000_002.json", "undo-20261206-090000_010.json", "other.json",
+                                 "undo-20261206-090000.json.bak"})
+            QVERIFY(writeBytes(dir.filePath(QLatin1String(name)), "{}"));
+        QVERIFY(dir.mkpath(QStringLiteral("undo-20270101-000000.json")));
+        QCOMPARE(ActionRunner::manifests(),
+                 (QStringList{dir.filePath("undo-20261206-090000_010.json"),
+                              dir.filePath("undo-20261206-090000_002.json"), dir.filePath("undo-20261206-090000.json"),
+                              dir.filePath("undo-20261205-100000.json")}));
+    }
+};
+
+QTEST_MAIN(TestActionRunner)
+#include "tst_actionrunner.moc"

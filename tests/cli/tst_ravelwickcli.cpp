@@ -1,0 +1,325 @@
+#include "support/AudioFixtures.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace rvwtest;
+
+namespace {
+
+struct Run
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+QByteArray sha256(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex();
+}
+
+} // namespace
+
+class TestRavelwickCli : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_tmp;
+    QString m_lib;
+    QString m_home;
+
+    QProcessEnvironment environment() const
+    {
+        // The program uses the real per-user folders: point all of them into the test's folder.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", m_home);
+        env.insert("XDG_DATA_HOME", m_home + "/data");
+        env.insert("XDG_CONFIG_HOME", m_home + "/config");
+        env.insert("XDG_CACHE_HOME", m_home + "/cache");
+        env.insert("XDG_DOCUMENTS_DIR", m_home + "/Documents");
+        return env;
+    }
+
+    Run cli(const QStringList &args, int timeoutMs = 180000)
+    {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(QStringLiteral(RVW_CLI_BINARY), args);
+        Run r;
+        if (!p.waitForFinished(timeoutMs)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return r;
+        }
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    QJsonObject scanToJson(const QString &report)
+    {
+        const Run r = cli({"scan", "--engine", "builtin", "--report", report, m_lib});
+        if (r.code != 1)
+            qWarning("scan exit %d: %s", r.code, qPrintable(r.err));
+        QFile f(report);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(f.readAll()).object();
+    }
+
+    void writeJson(const QString &path, const QJsonObject &o)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QJsonDocument(o).toJson());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (ffmpegPath().isEmpty())
+            QSKIP("ffmpeg is not installed; the library cannot be generated");
+        QVERIFY(m_tmp.isValid());
+        m_home = m_tmp.path() + "/home";
+        m_lib = m_tmp.path() + "/library";
+        QDir().mkpath(m_home);
+        QDir().mkpath(m_lib + "/studio");
+        QDir().mkpath(m_lib + "/incoming");
+        QString e;
+        QVERIFY2(ffmpeg(melodyInput(1, 10) + QStringList{"-c:a", "flac", "-metadata", "artist=Band", "-metadata",
+                                                          "title=Song", m_lib + "/studio/song.flac"},
+                        &e),
+                 qPrintable(e));
+        QVERIFY(copyFile(m_lib + "/studio/song.flac", m_lib + "/incoming/song.flac"));
+        QVERIFY2(ffmpeg({"-i", m_lib + "/studio/song.flac", "-c:a", "libmp3lame", "-b:a", "128k",
+                         m_lib + "/incoming/song.mp3"},
+                        &e),
+                 qPrintable(e));
+        QVERIFY2(ffmpeg(melodyInput(5, 10) + QStringList{"-c:a", "libmp3lame", m_lib + "/studio/other.mp3"}, &e),
+                 qPrintable(e));
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("nothing") << QStringList{};
+        QTest::newRow("bad option") << QStringList{"scan", "--bogus", "."};
+        QTest::newRow("bad range") << QStringList{"scan", "--threads", "99", "."};
+        QTest::newRow("missing report") << QStringList{"quarantine", "/no/such/report.json"};
+    }
+    void usageErrors()
+    {
+        QFETCH(QStringList, args);
+        const Run r = cli(args);
+        QCOMPARE(r.code, 2);
+        QVERIFY(!r.err.trimmed().isEmpty());
+        QVERIFY(r.out.isEmpty());
+    }
+
+    void helpAndVersion()
+    {
+        const Run help = cli({"--help"});
+        QCOMPARE(help.code, 0);
+        QVERIFY(help.out.contains("ravelwick-cli scan [options] FOLDER..."));
+        QVERIFY(help.out.contains("--keeper"));
+        const Run version = cli({"--version"});
+        QCOMPARE(version.code, 0);
+        QCOMPARE(version.out.trimmed(), QStringLiteral("ravelwick-cli 1.0.0"));
+    }
+
+    void noDuplicatesExitsZero()
+    {
+        const Run r = cli({"scan", "--engine", "builtin", "--no-cache", m_lib + "/studio"});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains("Files scanned: 2"), qPrintable(r.out));
+        QVERIFY(r.out.contains("Duplicate groups: 0"));
+    }
+
+    void reportsInEveryFormat_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("extra");
+        QTest::newRow("json") << "r.json" << QStringList{};
+        QTest::newRow("csv") << "r.csv" << QStringList{};
+        QTest::newRow("html") << "r.html" << QStringList{};
+        QTest::newRow("m3u8 by option") << "playlist.txt" << QStringList{"--format", "m3u8"};
+    }
+    void reportsInEveryFormat()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, extra);
+        const QString path = m_tmp.filePath(file);
+        const Run r = cli(QStringList{"scan", "--engine", "builtin", "-q", "--report", path} + extra + QStringList{m_lib});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err)); // quiet
+        QVERIFY(r.out.contains("Report: " + path));
+        QVERIFY(r.out.contains("Redundant copies: 2"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        if (file.endsWith(".json")) {
+            QJsonParseError pe;
+            const QJsonDocument doc = QJsonDocument::fromJson(bytes, &pe);
+            QVERIFY2(!doc.isNull(), qPrintable(pe.errorString()));
+            const QJsonArray groups = doc.object().value("duplicateGroups").toArray();
+            QCOMPARE(groups.size(), 1);
+            QCOMPARE(groups[0].toObject().value("files").toArray().size(), 3);
+        } else if (file.endsWith(".csv")) {
+            const QList<QByteArray> lines = bytes.trimmed().split('\n');
+            QCOMPARE(lines.size(), 4);
+            QVERIFY(lines[0].startsWith("Group,Match type,"));
+            for (const QByteArray &l : lines.mid(1))
+                QVERIFY(l.startsWith("1,\""));
+        } else if (file.endsWith(".html")) {
+            QVERIFY(bytes.startsWith("<!DOCTYPE html>"));
+            QVERIFY(bytes.trimmed().endsWith("</body></html>"));
+            QCOMPARE(bytes.count("<tr><td class=\"dupe\">"), 2);
+        } else {
+            QVERIFY(bytes.startsWith("#EXTM3U\n"));
+            QCOMPARE(bytes.count("#EXTINF:"), 2);
+        }
+    }
+
+    void quarantineThenUndo()
+    {
+        QMap<QString, QByteArray> before;
+        for (const QString &f : QStringList{"studio/song.flac", "incoming/song.flac", "incoming/song.mp3", "studio/other.mp3"})
+            before.insert(f, sha256(m_lib + "/" + f));
+        const QString report = m_tmp.filePath("q.json");
+        const QJsonObject json = scanToJson(report);
+        QVERIFY(!json.isEmpty());
+
+        const QString qroot = m_tmp.filePath("quarantine");
+        const Run dry = cli({"quarantine", report, "--to", qroot, "--dry-run"});
+        QCOMPARE(dry.code, 0);
+        QCOMPARE(dry.out.count("would move "), 2);
+        QVERIFY(!QDir(qroot).exists());
+
+        const Run moved = cli({"quarantine", report, "--to", qroot});
+        QVERIFY2(moved.code == 0, qPrintable(moved.err));
+        QVERIFY(moved.out.contains("Moved 2 file(s)"));
+        QVERIFY(moved.out.contains("Undo manifest: "));
+        int present = 0;
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            present += QFile::exists(m_lib + "/" + it.key()) ? 1 : 0;
+        QCOMPARE(present, 2); // the keeper and the unrelated song stay
+
+        const Run list = cli({"undo"});
+        QCOMPARE(list.code, 0);
+        QVERIFY2(list.out.contains(" - 2 file(s)"), qPrintable(list.out));
+        const QString manifest = list.out.section('\t', 0, 0).trimmed();
+        const Run undone = cli({"undo", manifest});
+        QVERIFY2(undone.code == 0, qPrintable(undone.err + undone.out));
+        QVERIFY(undone.out.contains("Restored 2 file(s); 0 failed."));
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            QCOMPARE(sha256(m_lib + "/" + it.key()), it.value());
+        QVERIFY(cli({"undo"}).out.contains("No clean-up to undo."));
+    }
+
+    void refusesAllRemovedGroupAndChangedFiles()
+    {
+        const QString report = m_tmp.filePath("edit.json");
+        QJsonObject json = scanToJson(report);
+        QJsonArray groups = json.value("duplicateGroups").toArray();
+        QCOMPARE(groups.size(), 1);
+
+        // every copy marked for removal: refused, nothing moves
+        QJsonObject g = groups[0].toObject();
+        QJsonArray files = g.value("files").toArray();
+        for (int i = 0; i < files.size(); ++i) {
+            QJsonObject f = files[i].toObject();
+            f.insert("keep", false);
+            files[i] = f;
+        }
+        g.insert("files", files);
+        groups[0] = g;
+        json.insert("duplicateGroups", groups);
+        writeJson(report, json);
+        const QString qroot = m_tmp.filePath("quarantine2");
+        Run r = cli({"quarantine", report, "--to", qroot});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("every copy is marked for removal"), qPrintable(r.err));
+        QVERIFY(r.out.contains("Nothing to move."));
+        QVERIFY(!QDir(qroot).exists());
+
+        // a duplicate changed after the report is skipped; the other still moves
+        json = scanToJson(report);
+        QString changed;
+        for (const QJsonValue &fv : json.value("duplicateGroups").toArray()[0].toObject().value("files").toArray()) {
+            if (!fv.toObject().value("keep").toBool()) {
+                changed = fv.toObject().value("path").toString();
+                break;
+            }
+        }
+        QVERIFY(!changed.isEmpty());
+        const QByteArray original = sha256(changed);
+        {
+            QFile f(changed);
+            QVERIFY(f.open(QIODevice::Append));
+            f.write("edited");
+        }
+        r = cli({"quarantine", report, "--to", qroot});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(changed + " changed since the report; skipped"), qPrintable(r.err));
+        QVERIFY(r.out.contains("Moved 1 file(s)"));
+        QVERIFY(QFile::exists(changed));
+        QVERIFY(sha256(changed) != original);
+        // put the library back for the other tests
+        const Run list = cli({"undo"});
+        QCOMPARE(cli({"undo", list.out.section('\t', 0, 0).trimmed()}).code, 0);
+        QFile f(changed);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.resize(f.size() - 6));
+        f.close();
+        QCOMPARE(sha256(changed), original);
+    }
+
+    void interruptDuringFingerprinting()
+    {
+        // A fresh folder of longer files, so the fingerprint phase lasts long enough.
+        const QString lib = m_tmp.filePath("long");
+        QDir().mkpath(lib);
+        QString e;
+        for (int i = 0; i < 6; ++i)
+            QVERIFY2(ffmpeg(melodyInput(10 + i, 40) + QStringList{"-c:a", "flac", lib + QString("/t%1.flac").arg(i)},
+                            &e),
+                     qPrintable(e));
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(QStringLiteral(RVW_CLI_BINARY), {"scan", "--engine", "builtin", "--threads", "1", "--seconds", "600", lib});
+        QVERIFY(p.waitForStarted());
+        QString errText;
+        QElapsedTimer t;
+        t.start();
+        while (!errText.contains("Fingerprinting audio") && t.elapsed() < 120000 && p.state() == QProcess::Running) {
+            p.waitForReadyRead(200);
+            errText += QString::fromUtf8(p.readAllStandardError());
+        }
+        QVERIFY2(errText.contains("Fingerprinting audio"), qPrintable(errText));
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(180000));
+        errText += QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitCode(), 130);
+        QVERIFY(errText.contains("Scan cancelled"));
+        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).isEmpty());
+
+        const Run again = cli({"scan", "--engine", "builtin", "--seconds", "600", "-v", lib});
+        QCOMPARE(again.code, 0);
+        QVERIFY2(again.err.contains("Reused 6 cached analysis results."), qPrintable(again.err));
+        QVERIFY(!again.err.contains("Fingerprinting audio"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRavelwickCli)
+#include "tst_ravelwickcli.moc"

@@ -1,0 +1,491 @@
+#include "app/Platform.h"
+#include "ui/AudioFixture.h"
+#include "ui/ComparePlayer.h"
+#include "ui/vfd/VfdWidgets.h"
+
+#include <QAudioOutput>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLocale>
+#include <QMediaPlayer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using rvw::ComparePlayer;
+using rvw::TrackInfo;
+
+namespace {
+
+const QString kDash = QStringLiteral("\u2014");
+
+struct Deck
+{
+    QMediaPlayer *player;
+    QAudioOutput *output;
+    rvw::vfd::SevenSegment *clock;
+    rvw::vfd::Scrubber *scrubber;
+    rvw::vfd::LevelMeter *meter;
+    rvw::vfd::Badge *quality;
+    rvw::vfd::ElidingLabel *title;
+    QLabel *size;
+    QLabel *total;
+    rvw::vfd::Lamp *monitor;
+};
+
+Deck deckOf(ComparePlayer &p, const QString &letter)
+{
+    return Deck{p.findChild<QMediaPlayer *>("player" + letter),
+                p.findChild<QAudioOutput *>("output" + letter),
+                p.findChild<rvw::vfd::SevenSegment *>("clock" + letter),
+                p.findChild<rvw::vfd::Scrubber *>("scrubber" + letter),
+                p.findChild<rvw::vfd::LevelMeter *>("meter" + letter),
+                p.findChild<rvw::vfd::Badge *>("quality" + letter),
+                p.findChild<rvw::vfd::ElidingLabel *>("title" + letter),
+                p.findChild<QLabel *>("size" + letter),
+                p.findChild<QLabel *>("total" + letter),
+                p.findChild<rvw::vfd::Lamp *>("monitor" + letter)};
+}
+
+bool playing(const Deck &d)
+{
+    return d.player->playbackState() == QMediaPlayer::PlayingState;
+}
+
+} // namespace
+
+class tst_ComparePlayer : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    TrackInfo m_wav;   // 8 s
+    TrackInfo m_flac;  // 8 s
+    TrackInfo m_short; // 3 s
+    TrackInfo m_broken;
+
+    TrackInfo track(const QString &path, const QString &format, int bitrate, qint64 durationMs)
+    {
+        TrackInfo t;
+        t.path = path;
+        t.fileName = QFileInfo(path).fileName();
+        t.format = format;
+        t.size = QFileInfo(path).size();
+        t.bitrate = bitrate;
+        t.durationMs = durationMs;
+        return t;
+    }
+
+    // Both decks loaded, their waveforms in, paused at the start.
+    void loadBoth(ComparePlayer &p)
+    {
+        p.loadDeck(ComparePlayer::A, m_wav);
+        p.loadDeck(ComparePlayer::B, m_flac);
+        QTRY_VERIFY_WITH_TIMEOUT(!deckOf(p, "A").scrubber->isBusy() && !deckOf(p, "B").scrubber->isBusy(),
+                                 15000);
+    }
+
+    void waitPlaying(const Deck &d, qint64 beyondMs)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(playing(d) && d.player->position() > beyondMs, 10000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        rvw::Platform::applyDecoderRanking();
+        qRegisterMetaType<rvw::Envelope>("rvw::Envelope");
+        QVERIFY(m_dir.isValid());
+        if (!rvw::test::haveFfmpeg())
+            QSKIP("ffmpeg is not installed; the player is tested on files it makes");
+        const QDir dir(m_dir.path());
+        const QString music = QStringLiteral("aevalsrc=exprs='(0.45+0.4*sin(2*PI*0.6*t))*sin(2*PI*220*t)|(0."
+                                             "45+0.4*sin(2*PI*0.6*t))*sin(2*PI*330*t)'"
+                                             ":s=44100:d=%1");
+        const QString wav =
+            rvw::test::makeAudio(dir, "Artist - Song.wav", music.arg(8), {"-c:a", "pcm_s16le"});
+        const QString flac = rvw::test::makeAudio(dir, "Artist - Song (copy).flac", music.arg(8),
+                                                  {"-c:a", "flac", "-sample_fmt", "s16"});
+        const QString shorter = rvw::test::makeAudio(dir, "short.wav", music.arg(3), {"-c:a", "pcm_s16le"});
+        QVERIFY(!wav.isEmpty() && !flac.isEmpty() && !shorter.isEmpty());
+        m_wav = track(wav, "wav", 1411, 8000);
+        m_wav.sampleRate = 44100;
+        m_wav.channels = 2;
+        m_flac = track(flac, "flac", 900, 7980);
+        m_short = track(shorter, "wav", 1411, 3000);
+
+        const QString broken = dir.absoluteFilePath("broken.flac");
+        QFile file(broken);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(8192, 'z'));
+        file.close();
+        m_broken = track(broken, "flac", 0, 0);
+    }
+
+    void formatClock_data()
+    {
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << qint64(0) << "0:00:00";
+        QTest::newRow("negative") << qint64(-5000) << "0:00:00";
+        QTest::newRow("truncated") << qint64(59999) << "0:00:59";
+        QTest::newRow("minute") << qint64(60000) << "0:01:00";
+        QTest::newRow("hour, minute, second") << qint64(3723000) << "1:02:03";
+        QTest::newRow("no minimum width for hours") << qint64(40 * 3600000LL + 5000) << "40:00:05";
+    }
+
+    void formatClock()
+    {
+        QFETCH(qint64, ms);
+        QFETCH(QString, text);
+        QCOMPARE(ComparePlayer::formatClock(ms), text);
+    }
+
+    void driftRule_data()
+    {
+        QTest::addColumn<qint64>("active");
+        QTest::addColumn<qint64>("other");
+        QTest::addColumn<bool>("corrected");
+        QTest::newRow("in step") << qint64(5000) << qint64(5000) << false;
+        QTest::newRow("100 ms behind") << qint64(5000) << qint64(4900) << false;
+        QTest::newRow("140 ms ahead") << qint64(5000) << qint64(5140) << false;
+        QTest::newRow("141 ms ahead") << qint64(5000) << qint64(5141) << true;
+        QTest::newRow("200 ms behind") << qint64(5000) << qint64(4800) << true;
+        QTest::newRow("far apart") << qint64(0) << qint64(std::numeric_limits<qint64>::max()) << true;
+    }
+
+    void driftRule()
+    {
+        QFETCH(qint64, active);
+        QFETCH(qint64, other);
+        QFETCH(bool, corrected);
+        QCOMPARE(ComparePlayer::needsDriftCorrection(active, other), corrected);
+    }
+
+    void emptyPlayer()
+    {
+        ComparePlayer p;
+        QCOMPARE(p.minimumHeight(), 150);
+        for (const char *letter : {"A", "B"}) {
+            const Deck d = deckOf(p, letter);
+            QVERIFY(d.player && d.output && d.clock && d.scrubber && d.meter && d.quality && d.title &&
+                    d.size && d.total && d.monitor);
+            QCOMPARE(d.clock->text(), QStringLiteral("0:00:00"));
+            QCOMPARE(d.clock->digitHeight(), 30);
+            QVERIFY(d.clock->isDimmed());
+            QCOMPARE(d.total->text(), QStringLiteral("/ 0:00:00"));
+            QCOMPARE(d.title->text(), QStringLiteral("— no file loaded —"));
+            QVERIFY(d.quality->text().isEmpty());
+            QVERIFY(d.size->text().isEmpty());
+            QVERIFY(!d.scrubber->isBusy());
+        }
+        QCOMPARE(deckOf(p, "A").output->volume(), 1.0f);
+        QCOMPARE(deckOf(p, "B").output->volume(), 0.0f);
+        QVERIFY(deckOf(p, "A").monitor->isOn());
+        QVERIFY(!deckOf(p, "B").monitor->isOn());
+        QVERIFY(p.isLinked());
+        QVERIFY(p.findChild<rvw::vfd::Lamp *>("linkLamp")->isOn());
+        QCOMPARE(p.findChild<QLabel *>("durationDifference")->text(), kDash);
+        QCOMPARE(p.findChild<QLabel *>("bitrateDifference")->text(), kDash);
+        QCOMPARE(p.findChild<rvw::vfd::Lamp *>("playLamp")->text(), QStringLiteral("PLAY"));
+
+        // Nothing to play.
+        p.playPause();
+        QVERIFY(!playing(deckOf(p, "A")) && !playing(deckOf(p, "B")));
+    }
+
+    void loadShowsTrackAndWaveform()
+    {
+        ComparePlayer p;
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        p.loadDeck(ComparePlayer::A, m_wav);
+        QVERIFY(p.hasAudio(ComparePlayer::A));
+        QVERIFY(!p.hasAudio(ComparePlayer::B));
+        QCOMPARE(a.title->text(), QStringLiteral("Artist - Song.wav"));
+        QCOMPARE(a.quality->text(), m_wav.qualityString().toUpper());
+        QCOMPARE(a.size->text(),
+                 QLocale().formattedDataSize(m_wav.size, 1, QLocale::DataSizeTraditionalFormat).toUpper());
+        QVERIFY(a.scrubber->isBusy());
+        // The monitored deck lights its clock as soon as it holds a file.
+        QVERIFY(!a.clock->isDimmed());
+
+        QTRY_VERIFY_WITH_TIMEOUT(!a.scrubber->isBusy(), 15000);
+        QCOMPARE(a.scrubber->waveform().size(), 200);
+        QCOMPARE(a.total->text(), QStringLiteral("/ 0:00:08"));
+
+        // A track without further details shows its format.
+        TrackInfo plain = track(m_flac.path, "flac", 0, 0);
+        p.loadDeck(ComparePlayer::B, plain);
+        QCOMPARE(b.quality->text(), QStringLiteral("FLAC"));
+        QVERIFY(b.clock->isDimmed()); // loaded but not monitored
+        p.setActiveDeck(ComparePlayer::B);
+        QVERIFY(!b.clock->isDimmed());
+        QVERIFY(a.clock->isDimmed());
+    }
+
+    void sameTrackTwiceDoesNothing()
+    {
+        ComparePlayer p;
+        const Deck a = deckOf(p, "A");
+        p.loadDeck(ComparePlayer::A, m_wav);
+        QTRY_VERIFY_WITH_TIMEOUT(!a.scrubber->isBusy(), 15000);
+        p.seek(ComparePlayer::A, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(a.player->position() >= 2000, 5000);
+        p.loadDeck(ComparePlayer::A, m_wav);
+        QVERIFY(!a.scrubber->isBusy()); // no new analysis
+        QTest::qWait(200);
+        QVERIFY(a.player->position() >= 2000); // no restart
+    }
+
+    void differences()
+    {
+        ComparePlayer p;
+        QLabel *duration = p.findChild<QLabel *>("durationDifference");
+        QLabel *bitrate = p.findChild<QLabel *>("bitrateDifference");
+        p.loadDeck(ComparePlayer::A, m_wav);
+        QCOMPARE(duration->text(), kDash);
+        p.loadDeck(ComparePlayer::B, m_flac);
+        QCOMPARE(duration->text(), QStringLiteral("\u22120.02 s"));
+        QCOMPARE(bitrate->text(), QStringLiteral("\u2212511 k"));
+        QCOMPARE(bitrate->toolTip(), QStringLiteral("Bit rate of deck B relative to deck A."));
+
+        p.loadDeck(ComparePlayer::B, m_short);
+        QCOMPARE(duration->text(), QStringLiteral("\u22125.00 s"));
+        QCOMPARE(bitrate->text(), QStringLiteral("+0 k"));
+        p.loadDeck(ComparePlayer::A, m_short);
+        QCOMPARE(duration->text(), QStringLiteral("+0.00 s"));
+        p.loadDeck(ComparePlayer::A, m_flac);
+        QCOMPARE(duration->text(), QStringLiteral("\u22124.98 s"));
+
+        p.clearDeck(ComparePlayer::B);
+        QCOMPARE(duration->text(), kDash);
+        QCOMPARE(bitrate->text(), kDash);
+    }
+
+    void linkedPlayStartsBothAtMonitoredPosition()
+    {
+        ComparePlayer p;
+        loadBoth(p);
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        p.setActiveDeck(ComparePlayer::B);
+        b.player->setPosition(3000); // only the monitored deck moved
+        QTRY_VERIFY_WITH_TIMEOUT(b.player->position() >= 3000, 5000);
+        QVERIFY(a.player->position() < 1000);
+
+        p.playPause();
+        QTRY_VERIFY_WITH_TIMEOUT(playing(a) && playing(b), 5000);
+        QVERIFY2(a.player->position() >= 2900, qPrintable(QString::number(a.player->position())));
+        auto *playLamp = p.findChild<rvw::vfd::Lamp *>("playLamp");
+        QVERIFY(playLamp->isOn());
+        QCOMPARE(playLamp->text(), QStringLiteral("PAUSE"));
+
+        p.playPause();
+        QTRY_VERIFY_WITH_TIMEOUT(!playing(a) && !playing(b), 5000);
+        QVERIFY(!playLamp->isOn());
+        QCOMPARE(playLamp->text(), QStringLiteral("PLAY"));
+    }
+
+    void unlinkedPlayStartsOnlyMonitoredDeck()
+    {
+        ComparePlayer p;
+        loadBoth(p);
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        p.findChild<rvw::vfd::Lamp *>("linkLamp")->setOn(false);
+        p.setLinked(false);
+        p.setActiveDeck(ComparePlayer::B);
+        p.playPause();
+        QTRY_VERIFY_WITH_TIMEOUT(playing(b), 5000);
+        QTest::qWait(200);
+        QVERIFY(!playing(a));
+        p.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(b.player->playbackState() == QMediaPlayer::StoppedState, 5000);
+    }
+
+    void switchingDecksChangesOnlyVolumesAndLamps()
+    {
+        ComparePlayer p;
+        loadBoth(p);
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        p.seek(ComparePlayer::A, 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(a.player->position() >= 4000 && b.player->position() >= 4000, 5000);
+        const qint64 posA = a.player->position();
+        const qint64 posB = b.player->position();
+
+        p.monitorDeckB();
+        QCOMPARE(p.activeDeck(), ComparePlayer::B);
+        QCOMPARE(a.output->volume(), 0.0f);
+        QCOMPARE(b.output->volume(), 1.0f);
+        QVERIFY(!a.monitor->isOn() && b.monitor->isOn());
+        QVERIFY(a.clock->isDimmed() && !b.clock->isDimmed());
+        QTest::qWait(100);
+        QCOMPARE(a.player->position(), posA);
+        QCOMPARE(b.player->position(), posB);
+
+        p.swapMonitor();
+        QCOMPARE(p.activeDeck(), ComparePlayer::A);
+        QCOMPARE(a.output->volume(), 1.0f);
+        QTest::mouseClick(b.monitor, Qt::LeftButton);
+        QCOMPARE(p.activeDeck(), ComparePlayer::B);
+        p.monitorDeckA();
+        QCOMPARE(p.activeDeck(), ComparePlayer::A);
+        QVERIFY(!b.monitor->isOn());
+    }
+
+    void seekFollowsLink()
+    {
+        ComparePlayer p;
+        loadBoth(p);
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        // A click on deck B's waveform moves both decks while linked.
+        b.scrubber->emitSeek(b.scrubber->width() / 2);
+        QTRY_VERIFY_WITH_TIMEOUT(a.player->position() >= 3500 && b.player->position() >= 3500, 5000);
+
+        p.setLinked(false);
+        QVERIFY(!p.findChild<rvw::vfd::Lamp *>("linkLamp")->isOn());
+        p.seek(ComparePlayer::B, 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.player->position() < 1500, 5000);
+        QTest::qWait(100);
+        QVERIFY(a.player->position() >= 3500);
+
+        // Linking again brings B to A.
+        QTest::mouseClick(p.findChild<rvw::vfd::Lamp *>("linkLamp"), Qt::LeftButton);
+        QVERIFY(p.isLinked());
+        QTRY_VERIFY_WITH_TIMEOUT(b.player->position() >= 3500, 5000);
+    }
+
+    void driftIsCorrected()
+    {
+        ComparePlayer p;
+        loadBoth(p);
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        p.playPause();
+        waitPlaying(a, 300);
+        waitPlaying(b, 300);
+
+        // 100 ms apart is left alone for more than a correction period.
+        b.player->setPosition(a.player->position() + 100);
+        QTest::qWait(1300);
+        const qint64 small = b.player->position() - a.player->position();
+        QVERIFY2(small > 50, qPrintable(QString::number(small)));
+
+        // 200 ms apart: the unmonitored deck is moved back to the monitored one.
+        b.player->setPosition(a.player->position() + 300);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(b.player->position() - a.player->position()) < 60, 2500);
+        p.stop();
+    }
+
+    void loadingWhilePlayingResumes()
+    {
+        ComparePlayer p;
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        p.loadDeck(ComparePlayer::A, m_wav);
+        p.seek(ComparePlayer::A, 2000);
+        p.playPause();
+        waitPlaying(a, 2300);
+
+        p.loadDeck(ComparePlayer::B, m_flac);
+        QTRY_VERIFY_WITH_TIMEOUT(playing(b) && b.player->position() > 0, 5000);
+        const qint64 gap = qAbs(b.player->position() - a.player->position());
+        QVERIFY2(gap < 400, qPrintable(QString::number(gap)));
+        QVERIFY(b.player->position() >= 2000);
+        QCOMPARE(b.output->volume(), 0.0f);
+
+        // The meter follows the waveform while playing.
+        QTRY_VERIFY_WITH_TIMEOUT(a.meter->leftLevel() > 0.0, 5000);
+        p.stop();
+        QCOMPARE(a.meter->leftLevel(), 0.0);
+        QCOMPARE(a.meter->leftPeak(), 0.0);
+    }
+
+    void failedAnalysisIsLogged()
+    {
+        ComparePlayer p;
+        QSignalSpy log(&p, &ComparePlayer::logMessage);
+        const Deck b = deckOf(p, "B");
+        p.loadDeck(ComparePlayer::B, m_broken);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.scrubber->isBusy(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!log.isEmpty(), 5000);
+        QStringList lines;
+        for (const QList<QVariant> &args : log)
+            lines << args.at(0).toString();
+        const QStringList previews = lines.filter(QRegularExpression("^Preview: .+"));
+        QVERIFY2(previews.size() == 1, qPrintable(lines.join(" | ")));
+        QVERIFY(b.scrubber->waveform().isEmpty());
+        QVERIFY(p.hasAudio(ComparePlayer::B));
+    }
+
+    // A result for a file the deck no longer holds is never shown.
+    void lateWaveformAfterClearIsDiscarded()
+    {
+        ComparePlayer p;
+        const Deck a = deckOf(p, "A");
+        p.loadDeck(ComparePlayer::A, m_wav);
+        p.clearDeck(ComparePlayer::A);
+        QTest::qWait(1500);
+        QVERIFY(a.scrubber->waveform().isEmpty());
+        QVERIFY(!a.scrubber->isBusy());
+        QCOMPARE(a.total->text(), QStringLiteral("/ 0:00:00"));
+        QCOMPARE(a.title->text(), QStringLiteral("— no file loaded —"));
+        QVERIFY(a.clock->isDimmed());
+    }
+
+    void lateWaveformAfterReloadIsDiscarded()
+    {
+        ComparePlayer p;
+        const Deck b = deckOf(p, "B");
+        p.loadDeck(ComparePlayer::B, m_wav);
+        p.loadDeck(ComparePlayer::B, m_short);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.scrubber->isBusy(), 15000);
+        QTest::qWait(500);
+        QCOMPARE(b.scrubber->waveform().size(), 75);
+        QCOMPARE(b.scrubber->duration(), 3000);
+    }
+
+    void clearAllEmptiesBoth()
+    {
+        ComparePlayer p;
+        loadBoth(p);
+        p.clearAll();
+        QVERIFY(!p.hasAudio(ComparePlayer::A) && !p.hasAudio(ComparePlayer::B));
+        QVERIFY(deckOf(p, "A").player->source().isEmpty());
+        QVERIFY(deckOf(p, "A").scrubber->waveform().isEmpty());
+        QCOMPARE(p.findChild<QLabel *>("durationDifference")->text(), kDash);
+        // Monitoring survives.
+        QCOMPARE(deckOf(p, "A").output->volume(), 1.0f);
+    }
+
+    // Renders the player with two loaded decks for the documentation.
+    void picture()
+    {
+        ComparePlayer p;
+        p.resize(1100, 190);
+        TrackInfo a = m_wav;
+        TrackInfo b = m_flac;
+        b.sampleRate = 44100;
+        b.channels = 2;
+        p.loadDeck(ComparePlayer::A, a);
+        p.loadDeck(ComparePlayer::B, b);
+        QTRY_VERIFY_WITH_TIMEOUT(!deckOf(p, "A").scrubber->isBusy() && !deckOf(p, "B").scrubber->isBusy(),
+                                 15000);
+        p.seek(ComparePlayer::A, 2500);
+        p.playPause();
+        waitPlaying(deckOf(p, "A"), 3100);
+        p.playPause();
+        QTRY_VERIFY_WITH_TIMEOUT(!playing(deckOf(p, "A")), 5000);
+        const QString out = QCoreApplication::applicationDirPath() + QStringLiteral("/compareplayer.png");
+        QVERIFY(p.grab().save(out));
+    }
+};
+
+QTEST_MAIN(tst_ComparePlayer)
+#include "tst_compareplayer.moc"
