@@ -26,6 +26,7 @@ make_track() { # index
     local f1=$(( 110 + (i * 13) % 220 )) f2=$(( 3 + i % 7 )) f3=$(( 2 + (i * 5) % 9 ))
     local expr="0.35*sin(2*PI*t*($f1+$f1/2*mod(floor(t*$f2)\,5)))*(0.6+0.4*sin(2*PI*t*0.$f3))+0.2*sin(2*PI*t*($f1*3/2+20*mod(floor(t*4)\,3)))"
     mkdir -p "$dir"
+    compgen -G "$dir/track$i.*" >/dev/null && return 0  # made by an earlier, interrupted run
     case $(( i % 4 )) in
         0) ff -f lavfi -i "aevalsrc=$expr:s=44100:d=$seconds" -c:a flac -metadata title="Track $i" -metadata artist="Artist $(( i % 40 ))" "$dir/track$i.flac" ;;
         1) ff -f lavfi -i "aevalsrc=$expr:s=44100:d=$seconds" -c:a libmp3lame -b:a 192k -metadata title="Track $i" -metadata artist="Artist $(( i % 40 ))" "$dir/track$i.mp3" ;;
@@ -41,11 +42,13 @@ if [ ! -f "$LIB/.complete" ]; then
     echo "Making $originals originals in $LIB ..." >&2
     seq 0 $(( originals - 1 )) | xargs -P "$JOBS" -I{} bash -c 'make_track {}'
     mkdir -p "$LIB/dupes"
+    # only every fourth original is an MP3, spread over the artists: take them in turn
+    mapfile -t mp3s < <(find "$LIB" -path "$LIB/artist*" -name '*.mp3' | sort)
     n=$originals
     k=0
     # planted duplicates, in turn: byte copy, retagged copy, re-encode, metadata-only namesake
     while [ "$n" -lt "$FILES" ]; do
-        src="$(ls "$LIB/artist$(( k % 40 ))"/track*.mp3 2>/dev/null | head -n $(( k / 40 + 1 )) | tail -n 1)"
+        src="${mp3s[$(( (k * 7) % ${#mp3s[@]} ))]}"
         case $(( k % 4 )) in
             0) cp "$src" "$LIB/dupes/copy$k.mp3" ;;
             1) ff -i "$src" -c copy -map_metadata -1 -metadata title="Retagged $k" "$LIB/dupes/retag$k.mp3" ;;

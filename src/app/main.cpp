@@ -2,6 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/Platform.h"
 #include "core/Types.h"
+#include "scan/ScanController.h"
 #include "ui/MainWindow.h"
 #include "ui/WaveformLoader.h"
 
@@ -54,13 +55,7 @@ int main(int argc, char *argv[])
     setIdentity();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/appicon.png")));
 
-    qRegisterMetaType<rvw::TrackInfo>("rvw::TrackInfo");
-    qRegisterMetaType<rvw::MatchGroup>("rvw::MatchGroup");
-    qRegisterMetaType<QList<rvw::TrackInfo>>("QVector<rvw::TrackInfo>");
-    qRegisterMetaType<QList<rvw::MatchGroup>>("QVector<rvw::MatchGroup>");
-    qRegisterMetaType<QList<quint32>>("QVector<quint32>");
-    qRegisterMetaType<rvw::ScanOptions>("rvw::ScanOptions");
-    qRegisterMetaType<rvw::FingerprintResult>("rvw::FingerprintResult");
+    rvw::ScanController::registerMetaTypes();
     qRegisterMetaType<rvw::Envelope>("rvw::Envelope");
 
     QCommandLineParser parser;

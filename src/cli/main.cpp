@@ -27,7 +27,13 @@ using namespace rvw;
 
 namespace {
 
-enum ExitCode { NoDuplicates = 0, DuplicatesFound = 1, UsageOrIoError = 2, Interrupted = 130 };
+enum ExitCode
+{
+    NoDuplicates = 0,
+    DuplicatesFound = 1,
+    UsageOrIoError = 2,
+    Interrupted = 130
+};
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -48,17 +54,9 @@ void out(const QString &text)
     std::fflush(stdout);
 }
 
-QString dataSize(qint64 bytes) { return QLocale().formattedDataSize(bytes, 2, QLocale::DataSizeTraditionalFormat); }
-
-void registerTypes()
+QString dataSize(qint64 bytes)
 {
-    qRegisterMetaType<rvw::TrackInfo>("rvw::TrackInfo");
-    qRegisterMetaType<rvw::MatchGroup>("rvw::MatchGroup");
-    qRegisterMetaType<QList<rvw::TrackInfo>>("QVector<rvw::TrackInfo>");
-    qRegisterMetaType<QList<rvw::MatchGroup>>("QVector<rvw::MatchGroup>");
-    qRegisterMetaType<QList<quint32>>("QVector<quint32>");
-    qRegisterMetaType<rvw::ScanOptions>("rvw::ScanOptions");
-    qRegisterMetaType<rvw::FingerprintResult>("rvw::FingerprintResult");
+    return QLocale().formattedDataSize(bytes, 2, QLocale::DataSizeTraditionalFormat);
 }
 
 void printSummary(const QList<TrackInfo> &tracks, const QList<MatchGroup> &groups, qint64 elapsedMs)
@@ -105,12 +103,14 @@ int runScan(const CliCommand &cmd)
     if (cmd.verbose) {
         QObject::connect(controller, &ScanController::logMessage, qApp, [&progress](const QString &message) {
             progress.finish();
-            err(QStringLiteral("[%1] %2").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), message));
+            err(QStringLiteral("[%1] %2").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
+                                              message));
         });
     }
     QObject::connect(
         controller, &ScanController::finished, qApp,
-        [&](const QList<TrackInfo> &tracks, const QList<MatchGroup> &groups, bool cancelled, qint64 elapsedMs) {
+        [&](const QList<TrackInfo> &tracks, const QList<MatchGroup> &groups, bool cancelled,
+            qint64 elapsedMs) {
             progress.finish();
             if (cancelled || g_interrupted) {
                 err(QStringLiteral("Scan cancelled; finished analyses are kept in the cache."));
@@ -121,8 +121,8 @@ int runScan(const CliCommand &cmd)
             exitCode = groups.isEmpty() ? NoDuplicates : DuplicatesFound;
             if (!cmd.reportPath.isEmpty()) {
                 QString error;
-                if (!ReportWriter::write(cmd.reportPath, ReportWriter::Format(cmd.reportFormat), tracks, groups,
-                                         cmd.options, &error)) {
+                if (!ReportWriter::write(cmd.reportPath, ReportWriter::Format(cmd.reportFormat), tracks,
+                                         groups, cmd.options, &error)) {
                     err(QStringLiteral("Cannot write the report %1: %2").arg(cmd.reportPath, error));
                     exitCode = UsageOrIoError;
                 } else {
@@ -148,7 +148,8 @@ int runScan(const CliCommand &cmd)
     });
     interruptWatch.start(100);
 
-    QMetaObject::invokeMethod(controller, "start", Qt::QueuedConnection, Q_ARG(rvw::ScanOptions, cmd.options));
+    QMetaObject::invokeMethod(controller, "start", Qt::QueuedConnection,
+                              Q_ARG(rvw::ScanOptions, cmd.options));
     QCoreApplication::exec();
     interruptWatch.stop();
     thread.quit();
@@ -166,7 +167,8 @@ int runQuarantine(const CliCommand &cmd)
     }
     for (const QString &s : std::as_const(plan.skipped))
         err(s);
-    const QString root = cmd.quarantineRoot.isEmpty() ? ActionRunner::defaultQuarantineRoot() : cmd.quarantineRoot;
+    const QString root =
+        cmd.quarantineRoot.isEmpty() ? ActionRunner::defaultQuarantineRoot() : cmd.quarantineRoot;
     if (cmd.dryRun) {
         for (const ReportQuarantine::Move &m : std::as_const(plan.moves))
             out(QStringLiteral("would move %1 (%2)").arg(m.path, dataSize(m.size)));
@@ -240,7 +242,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(AppInfo::versionString());
     QCoreApplication::setOrganizationName(AppInfo::organisation());
     QCoreApplication::setOrganizationDomain(AppInfo::organisationDomain());
-    registerTypes();
+    ScanController::registerMetaTypes();
 
     const CliCommand cmd = CliArguments::parse(app.arguments().mid(1));
     switch (cmd.kind) {

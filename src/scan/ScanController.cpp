@@ -63,9 +63,23 @@ TrackInfo analyseOne(TrackInfo track, const ScanOptions &options, QAtomicInt &do
 
 ScanController::ScanController(QObject *parent) : QObject(parent) {}
 
+void ScanController::registerMetaTypes()
+{
+    qRegisterMetaType<rvw::TrackInfo>("rvw::TrackInfo");
+    qRegisterMetaType<rvw::MatchGroup>("rvw::MatchGroup");
+    qRegisterMetaType<QList<rvw::TrackInfo>>("QVector<rvw::TrackInfo>");
+    qRegisterMetaType<QList<rvw::MatchGroup>>("QVector<rvw::MatchGroup>");
+    qRegisterMetaType<QList<quint32>>("QVector<quint32>");
+    qRegisterMetaType<rvw::ScanOptions>("rvw::ScanOptions");
+    qRegisterMetaType<rvw::FingerprintResult>("rvw::FingerprintResult");
+}
+
 ScanController::~ScanController() = default;
 
-void ScanController::cancel() { m_cancel.storeRelease(1); }
+void ScanController::cancel()
+{
+    m_cancel.storeRelease(1);
+}
 
 void ScanController::openCache()
 {
@@ -84,12 +98,13 @@ void ScanController::analyseTags(QList<TrackInfo> &tracks, const ScanOptions &op
 {
     QAtomicInt done(0);
     const int total = int(tracks.size());
-    QFuture<TrackInfo> future = QtConcurrent::mapped(
-        QThreadPool::globalInstance(), tracks,
-        [&options, &done](const TrackInfo &t) { return analyseOne(t, options, done); });
+    QFuture<TrackInfo> future =
+        QtConcurrent::mapped(QThreadPool::globalInstance(), tracks,
+                             [&options, &done](const TrackInfo &t) { return analyseOne(t, options, done); });
     while (!future.isFinished()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 40);
-        emit progress(done.loadRelaxed(), total, tr("Analysed %1 of %2 files").arg(done.loadRelaxed()).arg(total));
+        emit progress(done.loadRelaxed(), total,
+                      tr("Analysed %1 of %2 files").arg(done.loadRelaxed()).arg(total));
         if (m_cancel.loadAcquire() && !future.isCanceled())
             future.cancel();
         QThread::msleep(50);
@@ -125,8 +140,9 @@ void ScanController::fingerprint(QList<TrackInfo> &tracks, const ScanOptions &op
                         .arg(options.decoderThreads)
                         .arg(engineText));
     if (!useFpcalc)
-        emit logMessage(tr("Tip: installing Chromaprint's fpcalc and putting it on the PATH makes fingerprinting "
-                           "several times faster and more accurate."));
+        emit logMessage(
+            tr("Tip: installing Chromaprint's fpcalc and putting it on the PATH makes fingerprinting "
+               "several times faster and more accurate."));
 
     int failures = 0;
     FingerprintPool pool(options.decoderThreads, options.fingerprintSeconds, useFpcalc, nullptr);
@@ -151,13 +167,15 @@ void ScanController::fingerprint(QList<TrackInfo> &tracks, const ScanOptions &op
         Qt::DirectConnection);
     connect(
         &pool, &FingerprintPool::progress, this,
-        [this](int done, int total) { emit progress(done, total, tr("Fingerprinted %1 of %2").arg(done).arg(total)); },
+        [this](int done, int total) {
+            emit progress(done, total, tr("Fingerprinted %1 of %2").arg(done).arg(total));
+        },
         Qt::DirectConnection);
     pool.run(jobs);
     if (failures > 0)
-        emit logMessage(
-            tr("%1 file(s) could not be decoded for fingerprinting. They are still checked by hash and metadata.")
-                .arg(failures));
+        emit logMessage(tr("%1 file(s) could not be decoded for fingerprinting. They are still checked by "
+                           "hash and metadata.")
+                            .arg(failures));
 }
 
 void ScanController::storeInCache(const QList<TrackInfo> &tracks, int engine)
@@ -194,9 +212,10 @@ void ScanController::start(const rvw::ScanOptions &requested)
         openCache();
 
     emit phaseChanged(tr("Scanning folders"));
-    const QStringList paths = FileScanner::discover(options, m_cancel, [this](int count, const QString &folder) {
-        emit progress(count, 0, folder.isEmpty() ? tr("%1 files found").arg(count) : folder);
-    });
+    const QStringList paths =
+        FileScanner::discover(options, m_cancel, [this](int count, const QString &folder) {
+            emit progress(count, 0, folder.isEmpty() ? tr("%1 files found").arg(count) : folder);
+        });
     if (m_cancel.loadAcquire()) {
         end({}, {}, true);
         return;
@@ -225,7 +244,8 @@ void ScanController::start(const rvw::ScanOptions &requested)
         t.mtime = info.lastModified();
         if (cacheOpen && m_cache->lookup(t, options.engine)) {
             ++cacheHits;
-            if (options.detectAcoustic && (t.fingerprint.isEmpty() || t.fingerprint.size() != t.fingerprintMask.size()))
+            if (options.detectAcoustic &&
+                (t.fingerprint.isEmpty() || t.fingerprint.size() != t.fingerprintMask.size()))
                 t.analysed = false;
         }
         tracks.append(t);

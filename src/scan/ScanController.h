@@ -23,6 +23,10 @@ public:
 
     bool isRunning() const { return m_running.loadAcquire() != 0; }
 
+    // The types a scan passes between threads in queued calls and signals, under the names its
+    // signals and slots declare; call once before the first scan.
+    static void registerMetaTypes();
+
 public slots:
     void start(const rvw::ScanOptions &options);
     // Safe to call from any thread.

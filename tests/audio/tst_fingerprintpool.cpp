@@ -367,8 +367,9 @@ void TestFingerprintPool::decodeWithQtFrameBudget()
     const int words = analyzer.mainGenerator.wordCount();
     // 48,000 frames or a little more (whole buffers) at 11,025 Hz: 4 to 6 words, not 21.
     QVERIFY2(words >= 4 && words <= 6, qPrintable(QString::number(words)));
-    // The duration is the stream's, not the part decoded.
-    QVERIFY(std::abs(duration - 3000) < 100);
+    // The duration is the stream's, never the length of the part decoded. On a slow machine the
+    // decoder may be stopped before it announced the length at all, which leaves it unknown.
+    QVERIFY2(duration == 0 || std::abs(duration - 3000) < 100, qPrintable(QString::number(duration)));
     QCOMPARE(FingerprintWorker(0, false).secondsToAnalyse(), 120);
 }
 
