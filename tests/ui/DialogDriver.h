@@ -3,6 +3,8 @@
 // Answers modal dialogs and popup menus that a command opens, one step per dialog, in order.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -28,6 +30,7 @@ public:
     DialogDriver &then(Step step)
     {
         m_steps.append(std::move(step));
+        m_deadline.setRemainingTime(kGiveUpMs);
         m_timer.start();
         return *this;
     }
@@ -64,6 +67,10 @@ private:
             m_timer.stop();
             return;
         }
+        if (m_deadline.hasExpired()) {
+            giveUp();
+            return;
+        }
         QWidget *w = QApplication::activePopupWidget();
         if (!w)
             w = QApplication::activeModalWidget();
@@ -72,10 +79,30 @@ private:
         m_last = w;
         const Step step = m_steps.takeFirst();
         ++m_handled;
+        m_deadline.setRemainingTime(kGiveUpMs);
         step(w);
     }
 
+    // A dialog the steps did not expect (or a step that failed to close its dialog) would block the
+    // test inside exec() for ever; after a while every open dialog is rejected so the test can fail.
+    void giveUp()
+    {
+        m_unexpected.append(QStringLiteral("gave up waiting with %1 step(s) left").arg(m_steps.size()));
+        m_timer.stop(); // the steps stay, so done() stays false and the test fails
+        while (QWidget *w = QApplication::activeModalWidget()) {
+            if (auto *d = qobject_cast<QDialog *>(w))
+                d->reject();
+            else
+                w->close();
+            QApplication::processEvents();
+            if (QApplication::activeModalWidget() == w)
+                break;
+        }
+    }
+
+    static constexpr int kGiveUpMs = 20000;
     QTimer m_timer;
+    QDeadlineTimer m_deadline;
     QList<Step> m_steps;
     QPointer<QWidget> m_last;
     int m_handled = 0;

@@ -119,6 +119,16 @@ struct View
     ComparePlayer *player;
 };
 
+// Types `path` into a shown file dialog's name box and accepts it, as a user pressing Enter would.
+// (selectFile() leaves the box alone while it has the focus.)
+void typeIntoFileDialog(QFileDialog *fd, const QString &path)
+{
+    auto *name = fd->findChild<QLineEdit *>("fileNameEdit");
+    QVERIFY(name);
+    name->setText(path);
+    static_cast<QDialog *>(fd)->accept(); // the file dialog's own accept, which checks the name
+}
+
 qint64 sizeOf(const QStringList &paths)
 {
     qint64 total = 0;
@@ -466,16 +476,19 @@ private slots:
         const QStringList keepers = v.paths(false, true);
         const QStringList others = v.paths(true, false);
 
+        action(w, "Invert Selection")->trigger(); // on a fresh result: the keepers alone
+        QCOMPARE(v.paths(true, true), keepers);
+        QVERIFY(v.paths(true, false).isEmpty());
+        QVERIFY(v.summary->text().contains(QStringLiteral("2 file(s), %1.").arg(bytesText(sizeOf(keepers)))));
+
         action(w, "Clear Selection")->trigger();
         QCOMPARE(v.checkedCount(), 0);
         QVERIFY2(v.summary->text().endsWith(
                      QStringLiteral("Currently selected for removal: 0 file(s), %1.").arg(bytesText(0))),
                  qPrintable(v.summary->text()));
 
-        action(w, "Invert Selection")->trigger();
-        QCOMPARE(v.paths(true, true), keepers);
-        QVERIFY(v.paths(true, false).isEmpty());
-        QVERIFY(v.summary->text().contains(QStringLiteral("2 file(s), %1.").arg(bytesText(sizeOf(keepers)))));
+        action(w, "Invert Selection")->trigger(); // nothing ticked: everything, keepers included
+        QCOMPARE(v.checkedCount(), keepers.size() + others.size());
 
         action(w, "Select All Duplicates")->trigger();
         QCOMPARE(v.paths(true, false), others);
@@ -588,7 +601,7 @@ private slots:
         // The night group lost a copy and went; the morning group keeps its two rows.
         QCOMPARE(v.model->rowCount(), 1);
         QCOMPARE(v.group(0)->rowCount(), 2);
-        QVERIFY(v.groupWith("Morning.flac") == 0);
+        QVERIFY(v.group(0)->child(0)->toolTip().contains("Morning"));
         QVERIFY(!v.player->hasAudio(ComparePlayer::A));
         QVERIFY(!v.player->hasAudio(ComparePlayer::B));
         QVERIFY(v.summary->text().contains("Currently selected for removal: 0 file(s)"));
@@ -703,9 +716,7 @@ private slots:
             auto *fd = qobject_cast<QFileDialog *>(picker);
             QVERIFY(fd);
             QCOMPARE(fd->windowTitle(), QStringLiteral("Choose a quarantine folder"));
-            fd->setDirectory(other);
-            fd->selectFile(other);
-            static_cast<QDialog *>(fd)->accept(); // runs the file dialog's own accept
+            typeIntoFileDialog(fd, other);
         });
         driver.then([&hint](QWidget *dialog) {
             hint = dialog->findChild<QLabel *>("quarantineHint")->text();
@@ -744,8 +755,7 @@ private slots:
                 QVERIFY(fd);
                 offered = fd->nameFilters();
                 fd->selectNameFilter(filters[i]);
-                fd->selectFile(file);
-                static_cast<QDialog *>(fd)->accept(); // runs the file dialog's own accept
+                typeIntoFileDialog(fd, file);
             });
             driver.answer(QMessageBox::No);
             action(w, "Export Report...")->trigger();
