@@ -6,6 +6,7 @@
 #include "app/AppInfo.h"
 #include "app/Platform.h"
 #include "core/Types.h"
+#include "scan/ScanController.h"
 #include "ui/ComparePlayer.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsDialog.h"
@@ -58,14 +59,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(rvw::AppInfo::applicationName());
     QCoreApplication::setApplicationVersion(rvw::AppInfo::versionString());
     QCoreApplication::setOrganizationName(rvw::AppInfo::organisation());
-    qRegisterMetaType<rvw::TrackInfo>("rvw::TrackInfo");
-    qRegisterMetaType<rvw::MatchGroup>("rvw::MatchGroup");
-    qRegisterMetaType<QList<rvw::TrackInfo>>("QVector<rvw::TrackInfo>");
-    qRegisterMetaType<QList<rvw::MatchGroup>>("QVector<rvw::MatchGroup>");
-    qRegisterMetaType<QList<quint32>>("QVector<quint32>");
-    qRegisterMetaType<rvw::ScanOptions>("rvw::ScanOptions");
-    qRegisterMetaType<rvw::FingerprintResult>("rvw::FingerprintResult");
-    qRegisterMetaType<rvw::Envelope>("rvw::Envelope");
+    rvw::ScanController::registerMetaTypes();
     QFile style(QStringLiteral(":/style/app.qss"));
     if (style.open(QIODevice::ReadOnly | QIODevice::Text))
         app.setStyleSheet(QString::fromUtf8(style.readAll()).remove(QChar(0xFEFF)));
@@ -103,7 +97,7 @@ int main(int argc, char *argv[])
 
     bool ok = save(&window, out.filePath(QStringLiteral("main-window.png")));
     ok = save(window.findChild<rvw::ComparePlayer *>(QStringLiteral("comparePlayer")),
-              out.filePath(QStringLiteral("comparison-player.png"))) &&
+              out.filePath(QStringLiteral("compareplayer.png"))) &&
          ok;
 
     rvw::SettingsDialog dialog{rvw::ScanOptions()};

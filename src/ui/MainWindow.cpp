@@ -506,6 +506,7 @@ void MainWindow::onScanFinished(const QList<TrackInfo> &tracks, const QList<Matc
 void MainWindow::onScanFailed(const QString &error)
 {
     onLogMessage(tr("Scan failed: %1").arg(error));
+    m_status->setText(tr("Scan failed: %1").arg(error)); // the last phase would read as if still busy
     restoreControls();
 }
 

@@ -67,6 +67,8 @@ private slots:
     void onTreeContextMenu(const QPoint &pos);
     void onTreeDoubleClicked(const QModelIndex &index);
     void onFilterChanged(const QString &text);
+    // After the others, so their meta-object order stays as it was.
+    void onScanFailed(const QString &error);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -78,7 +80,6 @@ private:
     void loadSettings();
     void saveSettings();
 
-    void onScanFailed(const QString &error);
     void restoreControls();
     void onUpdateAvailable(const rvw::UpdateChecker::Release &release, bool silent);
     void onUpToDate(bool silent);

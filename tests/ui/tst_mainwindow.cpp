@@ -404,6 +404,24 @@ private slots:
         QCOMPARE(v.status->text(), QStringLiteral("12 files found"));
     }
 
+    void scanFailureRestoresControls()
+    {
+        MainWindow w;
+        View v(w);
+        QVERIFY(QMetaObject::invokeMethod(&w, "onScanStarted"));
+        QVERIFY(!action(w, "Start Scan")->isEnabled());
+        QVERIFY(action(w, "Stop")->isEnabled());
+        QVERIFY(QMetaObject::invokeMethod(&w, "onScanFailed", Q_ARG(QString, "disk unplugged")));
+        for (const char *name :
+             {"Start Scan", "Settings...", "Remove Selected...", "Undo Previous Clean-up..."})
+            QVERIFY2(action(w, name)->isEnabled(), name);
+        QVERIFY(!action(w, "Stop")->isEnabled());
+        QVERIFY(w.findChild<QProgressBar *>("progressBar")->isHidden());
+        QCOMPARE(v.status->text(), QStringLiteral("Scan failed: disk unplugged"));
+        QVERIFY(v.logText().contains("Scan failed: disk unplugged"));
+        QCOMPARE(v.model->rowCount(), 0);
+    }
+
     void scanFillsTreeAndDecks()
     {
         MainWindow w;
