@@ -930,6 +930,12 @@ void MainWindow::onUndoPrevious()
     for (const QString &e : result.errors)
         onLogMessage(e);
     onLogMessage(tr("Undo: %1 restored, %2 failed.").arg(result.succeeded).arg(result.failed));
+    if (!error.isEmpty() && result.succeeded == 0 && result.failed == 0) {
+        // The undo record itself could not be used: "Undo complete" would claim a success. The
+        // record is kept, so nothing is lost and the files can still be found through it.
+        QMessageBox::warning(this, tr("Undo failed"), error);
+        return;
+    }
     QMessageBox::information(
         this, tr("Undo complete"),
         result.failed == 0 ? tr("Restored %1 file(s) to their original locations.").arg(result.succeeded)
@@ -1004,6 +1010,8 @@ void MainWindow::showFileDetails(int t)
 {
     const TrackInfo &track = m_tracks.at(t);
     const auto orNone = [](const QString &hash) { return hash.isEmpty() ? tr("not computed") : hash; };
+    // One arg() call fills all twelve in a single pass: chained calls would go on to replace a "%2"
+    // inside a file name or tag with a later value.
     QMessageBox box(
         QMessageBox::Information, tr("File details"),
         tr("<b>%1</b><br><br>Folder: %2<br>Artist: %3<br>Title: %4<br>Album: %5<br>Duration: %6<br>"
@@ -1012,9 +1020,8 @@ void MainWindow::showFileDetails(int t)
             .arg(track.fileName.toHtmlEscaped(), QFileInfo(track.path).absolutePath().toHtmlEscaped(),
                  track.displayArtist().toHtmlEscaped(), track.displayTitle().toHtmlEscaped(),
                  track.album.toHtmlEscaped(), formatDuration(track.durationMs), track.qualityString(),
-                 formatBytes(track.size), track.mtime.toString(Qt::TextDate))
-            .arg(orNone(track.fullHash), orNone(track.audioHash))
-            .arg(track.fingerprint.size()),
+                 formatBytes(track.size), track.mtime.toString(Qt::TextDate), orNone(track.fullHash),
+                 orNone(track.audioHash), QString::number(track.fingerprint.size())),
         QMessageBox::Ok, this);
     box.setTextFormat(Qt::RichText);
     box.exec();

@@ -14,9 +14,24 @@
 
 namespace rvw {
 
+namespace {
+
+// The addresses come from a network reply. Only web pages are opened: a "file:" address or one
+// of a registered custom scheme would make the desktop start a local program.
+bool isWebAddress(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("https") || scheme == QLatin1String("http")) &&
+           !url.host().isEmpty();
+}
+
+} // namespace
+
 QString UpdateDialog::displayDate(const QString &isoDate)
 {
-    const QDate date = QDate::fromString(isoDate, Qt::ISODate);
+    // Exactly yyyy-MM-dd: the ISO parser would also take other separators or a trailing time.
+    const QDate date = QDate::fromString(isoDate, QStringLiteral("yyyy-MM-dd"));
     // The month name follows the program's own language, as the rest of the text does.
     return date.isValid() ? date.toString(QStringLiteral("d MMMM yyyy")) : isoDate;
 }
@@ -37,6 +52,7 @@ UpdateDialog::UpdateDialog(const UpdateChecker::Release &release, QWidget *paren
                             : tr("%1 %2 is available").arg(AppInfo::applicationName(), release.version),
                    this);
     heading->setObjectName(QStringLiteral("heading"));
+    heading->setTextFormat(Qt::PlainText); // the version text comes from the server
     QFont headingFont = font();
     headingFont.setPointSizeF(headingFont.pointSizeF() + 3);
     headingFont.setWeight(QFont::Bold);
@@ -52,6 +68,7 @@ UpdateDialog::UpdateDialog(const UpdateChecker::Release &release, QWidget *paren
     auto *summary = new QLabel(sentences.join(QLatin1Char(' ')), this);
     summary->setObjectName(QStringLiteral("summary"));
     summary->setWordWrap(true);
+    summary->setTextFormat(Qt::PlainText);
     layout->addWidget(summary);
 
     if (!release.notes.isEmpty()) {
@@ -64,7 +81,7 @@ UpdateDialog::UpdateDialog(const UpdateChecker::Release &release, QWidget *paren
         layout->addStretch(1);
     }
 
-    if (!release.notesUrl.isEmpty()) {
+    if (isWebAddress(release.notesUrl)) {
         auto *link = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>")
                                     .arg(release.notesUrl.toHtmlEscaped(), tr("Full release notes")),
                                 this);
@@ -96,7 +113,7 @@ UpdateDialog::UpdateDialog(const UpdateChecker::Release &release, QWidget *paren
     auto *download = new QPushButton(tr("Download..."), this);
     download->setObjectName(QStringLiteral("downloadButton"));
     download->setDefault(true);
-    download->setEnabled(!release.downloadUrl.isEmpty());
+    download->setEnabled(isWebAddress(release.downloadUrl));
     connect(download, &QPushButton::clicked, this, [this] {
         QDesktopServices::openUrl(QUrl(m_release.downloadUrl));
         accept();

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCryptographicHash>
 #include <QDialogButtonBox>
 #include <QDirIterator>
 #include <QDockWidget>
@@ -650,6 +651,27 @@ private slots:
         QCOMPARE(nothing.titles(), QStringList{"Nothing to undo"});
     }
 
+    void unreadableUndoRecordIsAFailure()
+    {
+        QVERIFY(QDir().mkpath(ActionRunner::manifestDirectory()));
+        const QString manifest = ActionRunner::manifestDirectory() + "/undo-20261207-081500.json";
+        QFile f(manifest);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("{ not an undo record");
+        f.close();
+
+        MainWindow w;
+        View v(w);
+        DialogDriver driver;
+        driver.then([](QWidget *dialog) { qobject_cast<QDialog *>(dialog)->accept(); });
+        driver.answer(QMessageBox::Ok);
+        action(w, "Undo Previous Clean-up...")->trigger();
+        QTRY_VERIFY(driver.done());
+        QCOMPARE(driver.titles().value(0), QStringLiteral("Undo failed"));
+        QVERIFY2(driver.texts().value(0).contains(manifest), qPrintable(driver.texts().value(0)));
+        QVERIFY(QFileInfo::exists(manifest)); // the only record of where files went stays
+    }
+
     void quarantineWithoutUndoRecordSaysSo()
     {
         // Where the undo folder should be there is a plain file, so no manifest can be written.
@@ -876,6 +898,53 @@ private slots:
                  qPrintable(v.summary->text()));
     }
 
+    void fileDetailsShowEveryField()
+    {
+        // A per-cent sign and digit in a name, as in a URL-encoded download, must stay as it is.
+        const QString odd = m_lib + "/Archive/Night %2 retag.mp3";
+        QVERIFY(QFile::rename(m_lib + "/Archive/Night retag.mp3", odd));
+        MainWindow w;
+        w.addScanFolder(m_lib);
+        w.show();
+        View v(w);
+        QVERIFY(scan(w));
+        const int night = v.groupWith("Night %2");
+        QVERIFY(night >= 0);
+        int row = 0;
+        while (!v.file(night, row)->toolTip().contains("%2"))
+            ++row;
+
+        QString text;
+        DialogDriver menuDriver;
+        menuDriver.then([&](QWidget *popup) {
+            auto *menu = qobject_cast<QMenu *>(popup);
+            QVERIFY(menu);
+            auto *boxDriver = new DialogDriver; // its own timer runs inside the box's event loop
+            boxDriver->then([&](QWidget *box) {
+                text = qobject_cast<QMessageBox *>(box)->text();
+                box->close();
+            });
+            menu->close();
+            for (QAction *a : menu->actions()) {
+                if (a->text() == "File details...")
+                    a->trigger();
+            }
+            delete boxDriver;
+        });
+        const QPoint pos = v.tree->visualRect(v.file(night, row)->index()).center();
+        QVERIFY(QMetaObject::invokeMethod(&w, "onTreeContextMenu", Q_ARG(QPoint, pos)));
+        QTRY_VERIFY(menuDriver.done());
+
+        QFile file(odd);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString sha = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+        QVERIFY2(text.startsWith("<b>Night %2 retag.mp3</b><br><br>Folder: " + m_lib + "/Archive<br>"),
+                 qPrintable(text));
+        QVERIFY2(text.contains("<br>Title: Night Pulse (Edit)<br>"), qPrintable(text));
+        QVERIFY2(text.contains("<br><br>SHA-256: " + sha + "<br>Audio SHA-256: "), qPrintable(text));
+        QVERIFY2(text.endsWith("<br>Fingerprint words: 0"), qPrintable(text)); // acoustic matching is off
+    }
+
     void clearCacheThenCancel()
     {
         MainWindow w;
@@ -954,6 +1023,27 @@ private slots:
         QVERIFY(s.contains("window/state"));
         QVERIFY(s.contains("perf/decoderThreads"));
         QVERIFY(!s.contains("updates/url"));
+    }
+
+    void firstStartDefaults()
+    {
+        QSettings().clear();
+        QSettings().setValue("updates/checkOnStartup", false); // no network from the test
+        MainWindow w;
+        w.show();
+        QVERIFY(action(w, "Comparison Player")->isChecked());
+        QVERIFY(View(w).player->isVisible());
+        QVERIFY(action(w, "Keep Decks in Sync")->isChecked());
+        QVERIFY(w.scanFolders().isEmpty());
+        w.resize(1150, 640); // the saved geometry must bring this back
+        QVERIFY(w.close());
+        QSettings s;
+        QCOMPARE(s.value("safety/quarantineRoot").toString(), ActionRunner::defaultQuarantineRoot());
+        QCOMPARE(s.value("audition/showPlayer").toBool(), true);
+        QCOMPARE(s.value("audition/linked").toBool(), true);
+
+        MainWindow again;
+        QCOMPARE(again.size(), QSize(1150, 640));
     }
 
     void closingDuringScanAsks()

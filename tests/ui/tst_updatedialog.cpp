@@ -98,12 +98,39 @@ private slots:
         QVERIFY(UpdateChecker::skippedVersion().isEmpty());
     }
 
-    void withoutDownloadAddress()
+    // Addresses come from the network: only web pages may be opened.
+    void addresses_data()
     {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("https") << "https://example.invalid/get" << true;
+        QTest::newRow("http, capital scheme") << "HTTP://example.invalid/get" << true;
+        QTest::newRow("none") << "" << false;
+        QTest::newRow("local file") << "file:///usr/bin/xterm" << false;
+        QTest::newRow("custom scheme") << "steam://run/1" << false;
+        QTest::newRow("no host") << "https:///path" << false;
+        QTest::newRow("not an address") << "download it soon" << false;
+    }
+    void addresses()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, offered);
         UpdateChecker::Release r = release("1.1.0", false);
-        r.downloadUrl.clear();
+        r.downloadUrl = url;
+        r.notesUrl = url;
         UpdateDialog dialog(r, nullptr);
-        QVERIFY(!dialog.findChild<QPushButton *>("downloadButton")->isEnabled());
+        QCOMPARE(dialog.findChild<QPushButton *>("downloadButton")->isEnabled(), offered);
+        QCOMPARE(dialog.findChild<QLabel *>("notesLink") != nullptr, offered);
+    }
+
+    void serverTextIsNotMarkup()
+    {
+        UpdateChecker::Release r = release("<b>9</b>", false);
+        r.releaseDate = QStringLiteral("<img src=x>");
+        UpdateDialog dialog(r, nullptr);
+        for (const char *name : {"heading", "summary"})
+            QCOMPARE(dialog.findChild<QLabel *>(name)->textFormat(), Qt::PlainText);
+        QCOMPARE(labelText(dialog, "heading"), QStringLiteral("Ravelwick <b>9</b> is available"));
     }
 
     void bareRelease()
@@ -130,6 +157,10 @@ private slots:
                                     << "early 2027";
         QTest::newRow("impossible day") << "2026-02-30"
                                         << "2026-02-30";
+        QTest::newRow("with a time") << "2026-12-05T10:00"
+                                     << "2026-12-05T10:00";
+        QTest::newRow("other separators") << "2026/12/05"
+                                          << "2026/12/05";
     }
     void dates()
     {
