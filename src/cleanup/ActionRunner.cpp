@@ -352,6 +352,9 @@ ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *er
     file.close();
     // A damaged manifest is the only record of where its files went: it is kept.
     const bool readable = list.isArray();
+    if (!readable && error)
+        *error = QObject::tr("Cannot read manifest: %1 is damaged; it has been kept.")
+                     .arg(QDir::toNativeSeparators(manifestPath));
     const QJsonArray entries = list.toArray();
 
     for (const QJsonValue &value : entries) {

@@ -1,40 +1,1161 @@
 #include "ui/MainWindow.h"
 
 #include "app/AppInfo.h"
+#include "cleanup/ActionRunner.h"
+#include "report/ReportWriter.h"
+#include "scan/CacheDatabase.h"
+#include "scan/ScanController.h"
+#include "ui/AboutDialog.h"
+#include "ui/ComparePlayer.h"
+#include "ui/ResultsModel.h"
+#include "ui/SettingsDialog.h"
+#include "ui/SettingsKeys.h"
+#include "ui/UpdateDialog.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QStyle>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace rvw {
 
+namespace {
+
+using Results::formatBytes;
+using Results::formatDuration;
+
+constexpr int kLogBlocks = 5000;
+constexpr int kThreadWaitMs = 10000;
+constexpr int kStartupCheckDelayMs = 2500;
+
+// Shown while synchronous file work runs on the user-interface thread.
+class WaitCursor
+{
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+QString quarantineHint(const QString &root, bool withUndoLine)
+{
+    if (withUndoLine)
+        return MainWindow::tr(
+                   "<span style='color:#5b6b80'>Files keep their folder structure under<br>%1<br>and "
+                   "can be restored with Tools &rarr; Undo Previous Clean-up.</span>")
+            .arg(root.toHtmlEscaped());
+    return MainWindow::tr("<span style='color:#5b6b80'>Files keep their folder structure under<br>%1</span>")
+        .arg(root.toHtmlEscaped());
+}
+
+qint64 sizeOnDisk(const QStringList &paths)
+{
+    qint64 total = 0;
+    for (const QString &p : paths)
+        total += QFileInfo(p).size(); // a file that is gone counts 0
+    return total;
+}
+
+void openLocal(const QString &path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+} // namespace
+
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(AppInfo::applicationName());
-    auto *central = new QWidget(this);
-    auto *layout = new QVBoxLayout(central);
-    m_list = new QListWidget(central);
-    m_status = new QLabel(tr("Ready"), central);
-    layout->addWidget(m_list);
-    layout->addWidget(m_status);
-    setCentralWidget(central);
-    resize(900, 600);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/appicon.png")));
+    m_quarantineRoot = ActionRunner::defaultQuarantineRoot();
+
+    buildActions();
+    buildUi();
+    loadSettings();
+
+    m_scanThread = new QThread(this);
+    m_scanThread->setObjectName(QStringLiteral("rvw-scan"));
+    m_controller = new ScanController;
+    m_controller->moveToThread(m_scanThread);
+    connect(m_scanThread, &QThread::finished, m_controller, &QObject::deleteLater);
+    connect(m_controller, &ScanController::started, this, &MainWindow::onScanStarted);
+    connect(m_controller, &ScanController::finished, this, &MainWindow::onScanFinished);
+    connect(m_controller, &ScanController::phaseChanged, this, &MainWindow::onPhaseChanged);
+    connect(m_controller, &ScanController::progress, this, &MainWindow::onProgress);
+    connect(m_controller, &ScanController::logMessage, this, &MainWindow::onLogMessage);
+    connect(m_controller, &ScanController::failed, this, &MainWindow::onScanFailed);
+    m_scanThread->start();
+
+    m_updateChecker = new UpdateChecker(this);
+    connect(m_updateChecker, &UpdateChecker::updateAvailable, this, &MainWindow::onUpdateAvailable);
+    connect(m_updateChecker, &UpdateChecker::upToDate, this, &MainWindow::onUpToDate);
+    connect(m_updateChecker, &UpdateChecker::checkFailed, this, &MainWindow::onUpdateCheckFailed);
+
+    onLogMessage(tr("%1 %2 ready.").arg(AppInfo::applicationName(), AppInfo::versionString()));
+
+    if (QSettings().value(SettingsKeys::checkOnStartup, true).toBool()) {
+        QTimer::singleShot(kStartupCheckDelayMs, Qt::CoarseTimer, this, [this] {
+            if (m_updateChecker->automaticCheckDue())
+                m_updateChecker->check(true);
+        });
+    }
 }
 
-void MainWindow::addScanFolder(const QString &folder)
+MainWindow::~MainWindow()
 {
-    const QString clean = QDir::cleanPath(QDir::fromNativeSeparators(folder.trimmed()));
-    if (clean.isEmpty() || m_folders.contains(clean))
+    if (!m_scanThread)
         return;
-    m_folders.append(clean);
-    m_list->addItem(QDir::toNativeSeparators(clean));
+    if (m_controller)
+        m_controller->cancel();
+    m_scanThread->quit();
+    if (m_scanThread->wait(kThreadWaitMs))
+        return; // the controller was deleted as the thread finished; the thread goes with us
+    // A fingerprint batch is not interrupted by a cancel, so the scan may outlive the wait.
+    // Destroying a running thread (or its controller) would crash; instead both are let go:
+    // the controller is deleted when the thread finishes, and the thread deletes itself then
+    // too when an event loop is still running. At process exit they simply end with it.
+    qWarning("Scan thread still running after %d ms; leaving it to finish on its own.", kThreadWaitMs);
+    m_scanThread->setParent(nullptr);
+    connect(m_scanThread, &QThread::finished, m_scanThread, &QObject::deleteLater);
+}
+
+void MainWindow::buildActions()
+{
+    const auto make = [this](const QString &text, QStyle::StandardPixmap icon = QStyle::SP_CustomBase) {
+        auto *action = new QAction(text, this);
+        if (icon != QStyle::SP_CustomBase)
+            action->setIcon(style()->standardIcon(icon));
+        return action;
+    };
+
+    m_addFolderAction = make(tr("Add Folder..."), QStyle::SP_DirOpenIcon);
+    m_addFolderAction->setShortcut(QKeySequence::Open);
+    connect(m_addFolderAction, &QAction::triggered, this, &MainWindow::onAddFolder);
+    m_removeFolderAction = make(tr("Remove Folder"), QStyle::SP_TrashIcon);
+    connect(m_removeFolderAction, &QAction::triggered, this, &MainWindow::onRemoveFolder);
+    m_startAction = make(tr("Start Scan"), QStyle::SP_MediaPlay);
+    m_startAction->setShortcut(QKeySequence(Qt::Key_F5));
+    connect(m_startAction, &QAction::triggered, this, &MainWindow::onStartScan);
+    m_stopAction = make(tr("Stop"), QStyle::SP_MediaStop);
+    m_stopAction->setEnabled(false);
+    connect(m_stopAction, &QAction::triggered, this, &MainWindow::onStopScan);
+    m_selectDuplicatesAction = make(tr("Select All Duplicates"));
+    m_selectDuplicatesAction->setToolTip(tr("Tick every copy except the one chosen to keep."));
+    connect(m_selectDuplicatesAction, &QAction::triggered, this, &MainWindow::onSelectDuplicates);
+    m_clearSelectionAction = make(tr("Clear Selection"));
+    connect(m_clearSelectionAction, &QAction::triggered, this, &MainWindow::onClearSelection);
+    m_invertSelectionAction = make(tr("Invert Selection"));
+    connect(m_invertSelectionAction, &QAction::triggered, this, &MainWindow::onInvertSelection);
+    m_removeSelectedAction = make(tr("Remove Selected..."), QStyle::SP_DialogDiscardButton);
+    connect(m_removeSelectedAction, &QAction::triggered, this, &MainWindow::onRemoveSelected);
+    m_undoAction = make(tr("Undo Previous Clean-up..."), QStyle::SP_ArrowBack);
+    connect(m_undoAction, &QAction::triggered, this, &MainWindow::onUndoPrevious);
+    m_exportAction = make(tr("Export Report..."), QStyle::SP_DialogSaveButton);
+    m_exportAction->setShortcut(QKeySequence::Save);
+    connect(m_exportAction, &QAction::triggered, this, &MainWindow::onExportReport);
+    m_settingsAction = make(tr("Settings..."), QStyle::SP_FileDialogDetailedView);
+    connect(m_settingsAction, &QAction::triggered, this, &MainWindow::onSettings);
+    m_checkUpdatesAction = make(tr("Check for Updates..."));
+    connect(m_checkUpdatesAction, &QAction::triggered, this, &MainWindow::onCheckForUpdates);
+    m_aboutAction = make(tr("About %1").arg(AppInfo::applicationName()));
+    connect(m_aboutAction, &QAction::triggered, this, &MainWindow::onAbout);
+
+    // The player's actions are connected once the player exists (buildUi).
+    m_playPauseAction = make(tr("Play / Pause"));
+    m_playPauseAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Space")));
+    m_playerStopAction = make(tr("Stop"));
+    m_deckAAction = make(tr("Listen to Deck A"));
+    m_deckAAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+1")));
+    m_deckBAction = make(tr("Listen to Deck B"));
+    m_deckBAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+2")));
+    m_swapAction = make(tr("Switch A / B"));
+    m_swapAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+3")));
+    m_swapAction->setToolTip(tr("Cut between the two decks without losing your place."));
+    m_linkAction = make(tr("Keep Decks in Sync"));
+    m_linkAction->setCheckable(true);
+    m_linkAction->setChecked(true);
+    m_showPlayerAction = make(tr("Comparison Player"));
+    m_showPlayerAction->setCheckable(true);
+    m_showPlayerAction->setChecked(true);
+    m_exitAction = make(tr("Exit"));
+    m_exitAction->setShortcut(QKeySequence::Quit);
+    connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
+}
+
+void MainWindow::buildUi()
+{
+    // Left: the folders to scan.
+    auto *left = new QWidget;
+    auto *leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(6, 6, 6, 6);
+    leftLayout->addWidget(new QLabel(tr("Folders to scan"), left));
+    m_folderList = new QListWidget(left);
+    m_folderList->setObjectName(QStringLiteral("folderList"));
+    m_folderList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    leftLayout->addWidget(m_folderList, 1);
+    auto *folderButtons = new QHBoxLayout;
+    auto *addButton = new QPushButton(tr("Add..."), left);
+    connect(addButton, &QPushButton::clicked, this, &MainWindow::onAddFolder);
+    auto *removeButton = new QPushButton(tr("Remove"), left);
+    connect(removeButton, &QPushButton::clicked, this, &MainWindow::onRemoveFolder);
+    folderButtons->addWidget(addButton);
+    folderButtons->addWidget(removeButton);
+    leftLayout->addLayout(folderButtons);
+
+    // Right: player, filter, results, summary.
+    auto *right = new QWidget;
+    auto *rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(6, 6, 6, 6);
+    m_player = new ComparePlayer(right);
+    m_player->setObjectName(QStringLiteral("comparePlayer"));
+    connect(m_player, &ComparePlayer::logMessage, this, &MainWindow::onLogMessage);
+    rightLayout->addWidget(m_player);
+    auto *filterRow = new QHBoxLayout;
+    filterRow->addWidget(new QLabel(tr("Filter:"), right));
+    m_filter = new QLineEdit(right);
+    m_filter->setObjectName(QStringLiteral("filterBox"));
+    m_filter->setPlaceholderText(tr("Artist, title, file name or folder..."));
+    m_filter->setClearButtonEnabled(true);
+    connect(m_filter, &QLineEdit::textChanged, this, &MainWindow::onFilterChanged);
+    filterRow->addWidget(m_filter, 1);
+    rightLayout->addLayout(filterRow);
+
+    m_model = new QStandardItemModel(0, Results::ColumnCount, this);
+    m_model->setHorizontalHeaderLabels(Results::headers());
+    m_tree = new QTreeView(right);
+    m_tree->setObjectName(QStringLiteral("resultsTree"));
+    m_tree->setModel(m_model);
+    m_tree->setAlternatingRowColors(true);
+    m_tree->setUniformRowHeights(true);
+    m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_tree->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_tree->setSortingEnabled(false);
+    m_tree->header()->setStretchLastSection(true);
+    connect(m_tree, &QWidget::customContextMenuRequested, this, &MainWindow::onTreeContextMenu);
+    connect(m_tree, &QAbstractItemView::doubleClicked, this, &MainWindow::onTreeDoubleClicked);
+    connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &MainWindow::onTreeSelectionChanged);
+    rightLayout->addWidget(m_tree, 1);
+    m_summary = new QLabel(tr("No scan has been run yet."), right);
+    m_summary->setObjectName(QStringLiteral("summaryLabel"));
+    m_summary->setWordWrap(true);
+    rightLayout->addWidget(m_summary);
+
+    auto *splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setObjectName(QStringLiteral("mainSplitter"));
+    splitter->addWidget(left);
+    splitter->addWidget(right);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({260, 900});
+    setCentralWidget(splitter);
+
+    // The player's actions.
+    connect(m_playPauseAction, &QAction::triggered, m_player, &ComparePlayer::playPause);
+    connect(m_playerStopAction, &QAction::triggered, m_player, &ComparePlayer::stop);
+    connect(m_deckAAction, &QAction::triggered, m_player, &ComparePlayer::monitorDeckA);
+    connect(m_deckBAction, &QAction::triggered, m_player, &ComparePlayer::monitorDeckB);
+    connect(m_swapAction, &QAction::triggered, m_player, &ComparePlayer::swapMonitor);
+    connect(m_linkAction, &QAction::toggled, m_player, &ComparePlayer::setLinked);
+    connect(m_showPlayerAction, &QAction::toggled, this, [this](bool shown) {
+        m_player->setVisible(shown);
+        if (!shown)
+            m_player->stop();
+    });
+
+    // Activity Log.
+    auto *dock = new QDockWidget(tr("Activity Log"), this);
+    dock->setObjectName(QStringLiteral("logDock"));
+    m_log = new QPlainTextEdit(dock);
+    m_log->setObjectName(QStringLiteral("logView"));
+    m_log->setReadOnly(true);
+    m_log->setMaximumBlockCount(kLogBlocks);
+    dock->setWidget(m_log);
+    addDockWidget(Qt::BottomDockWidgetArea, dock);
+    dock->hide();
+
+    // Menus.
+    QMenu *file = menuBar()->addMenu(tr("&File"));
+    file->addAction(m_addFolderAction);
+    file->addAction(m_removeFolderAction);
+    file->addSeparator();
+    file->addAction(m_exportAction);
+    file->addSeparator();
+    file->addAction(m_exitAction);
+    QMenu *view = menuBar()->addMenu(tr("&View"));
+    view->addAction(m_showPlayerAction);
+    view->addAction(dock->toggleViewAction());
+    QMenu *scan = menuBar()->addMenu(tr("&Scan"));
+    scan->addAction(m_startAction);
+    scan->addAction(m_stopAction);
+    QMenu *edit = menuBar()->addMenu(tr("&Edit"));
+    edit->addAction(m_selectDuplicatesAction);
+    edit->addAction(m_clearSelectionAction);
+    edit->addAction(m_invertSelectionAction);
+    edit->addSeparator();
+    edit->addAction(m_removeSelectedAction);
+    QMenu *player = menuBar()->addMenu(tr("&Player"));
+    player->addAction(m_playPauseAction);
+    player->addAction(m_playerStopAction);
+    player->addSeparator();
+    player->addAction(m_deckAAction);
+    player->addAction(m_deckBAction);
+    player->addAction(m_swapAction);
+    player->addSeparator();
+    player->addAction(m_linkAction);
+    QMenu *tools = menuBar()->addMenu(tr("&Tools"));
+    tools->addAction(m_undoAction);
+    tools->addSeparator();
+    tools->addAction(m_settingsAction);
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(m_checkUpdatesAction);
+    help->addSeparator();
+    help->addAction(m_aboutAction);
+
+    QToolBar *bar = addToolBar(tr("Main"));
+    bar->setObjectName(QStringLiteral("mainToolBar"));
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bar->setMovable(false);
+    bar->addAction(m_addFolderAction);
+    bar->addAction(m_removeFolderAction);
+    bar->addSeparator();
+    bar->addAction(m_startAction);
+    bar->addAction(m_stopAction);
+    bar->addSeparator();
+    bar->addAction(m_selectDuplicatesAction);
+    bar->addAction(m_removeSelectedAction);
+    bar->addSeparator();
+    bar->addAction(m_exportAction);
+    bar->addAction(m_settingsAction);
+
+    m_status = new QLabel(tr("Ready"), this);
+    m_status->setObjectName(QStringLiteral("statusLabel"));
+    statusBar()->addWidget(m_status, 1);
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("progressBar"));
+    m_progress->setMaximumWidth(260);
+    m_progress->hide();
+    statusBar()->addPermanentWidget(m_progress);
+
+    resize(1180, 720);
+}
+
+// ---- folders and options ----
+
+void MainWindow::addScanFolder(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString absolute = info.absoluteFilePath();
+    if (path.isEmpty() || absolute.isEmpty() || !info.isDir())
+        return;
+    for (int i = 0; i < m_folderList->count(); ++i) {
+        if (m_folderList->item(i)->text() == absolute)
+            return;
+    }
+    m_folderList->addItem(absolute);
+}
+
+QStringList MainWindow::scanFolders() const
+{
+    QStringList folders;
+    for (int i = 0; i < m_folderList->count(); ++i)
+        folders << m_folderList->item(i)->text();
+    return folders;
+}
+
+void MainWindow::onAddFolder()
+{
+    const QString start =
+        m_folderList->count() > 0 ? m_folderList->item(m_folderList->count() - 1)->text() : QDir::homePath();
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Select a music folder"), start,
+                                                             QFileDialog::ShowDirsOnly);
+    if (!folder.isEmpty())
+        addScanFolder(folder);
+}
+
+void MainWindow::onRemoveFolder()
+{
+    qDeleteAll(m_folderList->selectedItems());
+}
+
+ScanOptions MainWindow::currentOptions() const
+{
+    ScanOptions o = m_options;
+    o.folders = scanFolders();
+    return o;
+}
+
+// ---- scan flow ----
+
+bool MainWindow::scanBusy() const
+{
+    return m_startPending || (m_controller && m_controller->isRunning());
 }
 
 void MainWindow::startScan()
 {
-    ++m_scanRequests;
-    m_status->setText(tr("Scanning %n folder(s)...", nullptr, int(m_folders.size())));
+    onStartScan();
+}
+
+void MainWindow::onStartScan()
+{
+    if (m_folderList->count() == 0) {
+        QMessageBox::information(this, tr("Nothing to scan"),
+                                 tr("Add at least one folder containing music before starting a scan."));
+        return;
+    }
+    if (scanBusy())
+        return;
+    const ScanOptions options = currentOptions();
+    if (!options.detectIdentical && !options.detectSameAudio && !options.detectAcoustic &&
+        !options.detectMetadata) {
+        QMessageBox::warning(this, tr("No detection method enabled"),
+                             tr("Enable at least one detection method in Settings before scanning."));
+        return;
+    }
+    m_model->removeRows(0, m_model->rowCount());
+    m_tracks.clear();
+    m_groups.clear();
+    m_player->clearAll();
+    updateSummary();
+    onLogMessage(tr("--- Scan started %1 ---").arg(QDateTime::currentDateTime().toString(Qt::TextDate)));
+    m_startPending = true;
+    QMetaObject::invokeMethod(m_controller, "start", Qt::QueuedConnection, Q_ARG(rvw::ScanOptions, options));
+}
+
+void MainWindow::onStopScan()
+{
+    m_controller->cancel();
+    m_status->setText(tr("Stopping..."));
+}
+
+void MainWindow::onScanStarted()
+{
+    m_startPending = false;
+    for (QAction *a : {m_startAction, m_settingsAction, m_removeSelectedAction, m_undoAction})
+        a->setEnabled(false);
+    m_stopAction->setEnabled(true);
+    m_progress->show();
+}
+
+void MainWindow::restoreControls()
+{
+    m_startPending = false;
+    for (QAction *a : {m_startAction, m_settingsAction, m_removeSelectedAction, m_undoAction})
+        a->setEnabled(true);
+    m_stopAction->setEnabled(false);
+    m_progress->hide();
+    m_progress->reset();
+    m_progress->setRange(0, 100);
+}
+
+void MainWindow::onScanFinished(const QList<TrackInfo> &tracks, const QList<MatchGroup> &groups,
+                                bool cancelled, qint64 elapsedMs)
+{
+    m_tracks = tracks;
+    m_groups = groups;
+    restoreControls();
+    populateResults();
+    const QString d = formatDuration(elapsedMs);
+    if (cancelled) {
+        m_status->setText(tr("Scan cancelled after %1").arg(d));
+        onLogMessage(tr("--- Scan cancelled after %1 ---").arg(d));
+    } else {
+        m_status->setText(tr("Scan complete in %1").arg(d));
+        onLogMessage(tr("--- Scan complete in %1 ---").arg(d));
+    }
+}
+
+void MainWindow::onScanFailed(const QString &error)
+{
+    onLogMessage(tr("Scan failed: %1").arg(error));
+    m_status->setText(tr("Scan failed: %1").arg(error)); // the last phase would read as if still busy
+    restoreControls();
+}
+
+void MainWindow::onPhaseChanged(const QString &phase)
+{
+    m_status->setText(phase);
+    onLogMessage(phase);
+}
+
+void MainWindow::onProgress(int done, int total, const QString &detail)
+{
+    if (total < 1) {
+        m_progress->setRange(0, 0);
+    } else {
+        m_progress->setRange(0, total);
+        m_progress->setValue(done);
+    }
+    if (!detail.isEmpty())
+        m_status->setText(detail);
+}
+
+void MainWindow::onLogMessage(const QString &message)
+{
+    m_log->appendPlainText(
+        QStringLiteral("[%1] %2").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), message));
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (scanBusy()) {
+        const auto answer = QMessageBox::question(
+            this, tr("Scan in progress"),
+            tr("A scan is still running. Stop it and close %1?").arg(AppInfo::applicationName()),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+        m_controller->cancel();
+    }
+    saveSettings();
+    event->accept();
+}
+
+// ---- results tree ----
+
+void MainWindow::populateResults()
+{
+    m_model->removeRows(0, m_model->rowCount());
+    for (int g = 0; g < m_groups.size(); ++g) {
+        const MatchGroup &group = m_groups.at(g);
+        QList<QStandardItem *> row = Results::groupRow(group, g);
+        QStandardItem *parent = row.first();
+        m_model->appendRow(row);
+        for (int t : group.members) {
+            if (t < 0 || t >= m_tracks.size())
+                continue;
+            parent->appendRow(Results::fileRow(m_tracks.at(t), t, g, t == group.keeper));
+        }
+    }
+    m_tree->expandAll();
+    for (int c = 0; c < Results::FolderColumn; ++c)
+        m_tree->resizeColumnToContents(c);
+    if (m_tree->columnWidth(0) > 320)
+        m_tree->setColumnWidth(0, 320);
+    if (m_model->rowCount() > 0) {
+        const QModelIndex first = m_model->index(0, 0);
+        m_tree->setCurrentIndex(first);
+        auditionFromIndex(first);
+    }
+    updateSummary();
+}
+
+void MainWindow::updateSummary()
+{
+    if (m_groups.isEmpty()) {
+        m_summary->setText(m_tracks.isEmpty()
+                               ? tr("No scan has been run yet.")
+                               : tr("Scanned %1 files - no duplicates found.").arg(m_tracks.size()));
+        return;
+    }
+    qint64 redundant = 0;
+    qint64 reclaimable = 0;
+    for (const MatchGroup &g : m_groups) {
+        redundant += g.members.size() - 1;
+        reclaimable += g.reclaimableBytes;
+    }
+    const QStringList checked = checkedPaths();
+    m_summary->setText(
+        tr("%1 files scanned - %2 duplicate groups - %3 redundant copies (%4). Currently selected "
+           "for removal: %5 file(s), %6.")
+            .arg(m_tracks.size())
+            .arg(m_groups.size())
+            .arg(redundant)
+            .arg(formatBytes(reclaimable))
+            .arg(checked.size())
+            .arg(formatBytes(sizeOnDisk(checked))));
+}
+
+QStringList MainWindow::checkedPaths() const
+{
+    QStringList paths;
+    for (int g = 0; g < m_model->rowCount(); ++g) {
+        const QStandardItem *group = m_model->item(g, 0);
+        for (int r = 0; r < group->rowCount(); ++r) {
+            const QStandardItem *file = group->child(r, 0);
+            if (file->checkState() != Qt::Checked)
+                continue;
+            bool ok = false;
+            const int t = file->data(Results::TrackIndexRole).toInt(&ok);
+            if (ok && t >= 0 && t < m_tracks.size())
+                paths << m_tracks.at(t).path;
+        }
+    }
+    return paths;
+}
+
+int MainWindow::trackIndexAt(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return -1;
+    const QVariant value = index.siblingAtColumn(0).data(Results::TrackIndexRole);
+    if (!value.isValid())
+        return -1;
+    bool ok = false;
+    const int t = value.toInt(&ok);
+    return ok && t >= 0 && t < m_tracks.size() ? t : -1;
+}
+
+void MainWindow::auditionFromIndex(const QModelIndex &index)
+{
+    if (!m_player || !m_player->isVisible() || !index.isValid())
+        return;
+    const QVariant groupValue = index.siblingAtColumn(0).data(Results::GroupIndexRole);
+    if (!groupValue.isValid())
+        return;
+    const int g = groupValue.toInt();
+    if (g < 0 || g >= m_groups.size())
+        return;
+    const MatchGroup &group = m_groups.at(g);
+    if (group.keeper < 0 || group.keeper >= m_tracks.size())
+        return;
+    m_player->loadDeck(ComparePlayer::A, m_tracks.at(group.keeper));
+    int other = trackIndexAt(index);
+    if (other < 0 || other == group.keeper) {
+        other = -1;
+        for (int m : group.members) {
+            if (m != group.keeper) {
+                other = m;
+                break;
+            }
+        }
+    }
+    if (other >= 0 && other < m_tracks.size())
+        m_player->loadDeck(ComparePlayer::B, m_tracks.at(other));
+    else
+        m_player->clearDeck(ComparePlayer::B);
+}
+
+void MainWindow::onTreeSelectionChanged()
+{
+    auditionFromIndex(m_tree->currentIndex());
+}
+
+void MainWindow::onTreeDoubleClicked(const QModelIndex &index)
+{
+    const int t = trackIndexAt(index);
+    if (t < 0)
+        return;
+    if (m_player->isVisible()) {
+        m_player->loadDeck(ComparePlayer::B, m_tracks.at(t));
+        m_player->setActiveDeck(ComparePlayer::B);
+        m_player->playPause();
+    } else {
+        openLocal(m_tracks.at(t).path);
+    }
+}
+
+namespace {
+enum CheckMode
+{
+    TickDuplicates,
+    TickNone,
+    TickInverted
+};
+}
+
+void MainWindow::setAllChecks(int mode)
+{
+    for (int g = 0; g < m_model->rowCount(); ++g) {
+        QStandardItem *group = m_model->item(g, 0);
+        for (int r = 0; r < group->rowCount(); ++r) {
+            QStandardItem *file = group->child(r, 0);
+            Qt::CheckState state = Qt::Unchecked;
+            if (mode == TickDuplicates)
+                state = file->data(Results::KeeperRole).toBool() ? Qt::Unchecked : Qt::Checked;
+            else if (mode == TickInverted)
+                state = file->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked;
+            file->setCheckState(state);
+        }
+    }
+    updateSummary();
+}
+
+void MainWindow::onSelectDuplicates()
+{
+    setAllChecks(TickDuplicates);
+}
+
+void MainWindow::onClearSelection()
+{
+    setAllChecks(TickNone);
+}
+
+void MainWindow::onInvertSelection()
+{
+    setAllChecks(TickInverted);
+}
+
+void MainWindow::onFilterChanged(const QString &text)
+{
+    const QString needle = text.trimmed();
+    for (int g = 0; g < m_model->rowCount(); ++g) {
+        QStandardItem *group = m_model->item(g, 0);
+        bool anyShown = false;
+        for (int r = 0; r < group->rowCount(); ++r) {
+            bool shown = true;
+            if (!needle.isEmpty()) {
+                const int t = trackIndexAt(group->child(r, 0)->index());
+                shown = false;
+                if (t >= 0) {
+                    const TrackInfo &track = m_tracks.at(t);
+                    for (const QString *field : {&track.path, &track.artist, &track.title, &track.album}) {
+                        if (field->contains(needle, Qt::CaseInsensitive)) {
+                            shown = true;
+                            break;
+                        }
+                    }
+                }
+            }
+            m_tree->setRowHidden(r, group->index(), !shown);
+            anyShown = anyShown || shown;
+        }
+        m_tree->setRowHidden(g, QModelIndex(), !anyShown && !needle.isEmpty());
+    }
+}
+
+// ---- removal ----
+
+void MainWindow::onRemoveSelected()
+{
+    const QStringList paths = checkedPaths();
+    if (paths.isEmpty()) {
+        QMessageBox::information(this, tr("Nothing selected"),
+                                 tr("Tick the copies you want removed, or use Select All Duplicates."));
+        return;
+    }
+    for (int g = 0; g < m_model->rowCount(); ++g) {
+        QStandardItem *group = m_model->item(g, 0);
+        int ticked = 0;
+        for (int r = 0; r < group->rowCount(); ++r)
+            ticked += group->child(r, 0)->checkState() == Qt::Checked ? 1 : 0;
+        if (group->rowCount() > 0 && ticked == group->rowCount()) {
+            const int gi = group->data(Results::GroupIndexRole).toInt();
+            const int id = gi >= 0 && gi < m_groups.size() ? m_groups.at(gi).id : gi;
+            m_tree->setCurrentIndex(group->index());
+            QMessageBox::warning(
+                this, tr("Every copy selected"),
+                tr("Group %1 has all of its copies ticked for removal. Untick at least one so a "
+                   "copy survives.")
+                    .arg(id));
+            return;
+        }
+    }
+    const qint64 bytes = sizeOnDisk(paths);
+
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("removeDialog"));
+    dialog.setWindowTitle(tr("Remove duplicates"));
+    auto *layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(
+        tr("<b>%1 file(s) selected, freeing %2.</b>").arg(paths.size()).arg(formatBytes(bytes)), &dialog));
+    auto *box = new QGroupBox(tr("What should happen to them?"), &dialog);
+    auto *boxLayout = new QVBoxLayout(box);
+    auto *quarantine = new QRadioButton(tr("Move to quarantine folder (recommended)"), box);
+    quarantine->setObjectName(QStringLiteral("modeQuarantine"));
+    quarantine->setChecked(true);
+    auto *hint = new QLabel(quarantineHint(m_quarantineRoot, true), box);
+    hint->setObjectName(QStringLiteral("quarantineHint"));
+    hint->setWordWrap(true);
+    auto *recycle = new QRadioButton(tr("Move to the recycle bin"), box);
+    recycle->setObjectName(QStringLiteral("modeRecycle"));
+    auto *erase = new QRadioButton(tr("Delete permanently (cannot be undone)"), box);
+    erase->setObjectName(QStringLiteral("modeDelete"));
+    boxLayout->addWidget(quarantine);
+    boxLayout->addWidget(hint);
+    boxLayout->addWidget(recycle);
+    boxLayout->addWidget(erase);
+    layout->addWidget(box);
+    auto *change = new QPushButton(tr("Change quarantine folder..."), &dialog);
+    change->setObjectName(QStringLiteral("changeQuarantine"));
+    connect(change, &QPushButton::clicked, &dialog, [this, hint, &dialog] {
+        const QString folder = QFileDialog::getExistingDirectory(&dialog, tr("Choose a quarantine folder"),
+                                                                 m_quarantineRoot, QFileDialog::ShowDirsOnly);
+        if (folder.isEmpty())
+            return;
+        m_quarantineRoot = folder;
+        hint->setText(quarantineHint(folder, false));
+    });
+    layout->addWidget(change);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(tr("Remove"));
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+
+    ActionRunner::Mode mode = ActionRunner::Quarantine;
+    if (recycle->isChecked()) {
+        mode = ActionRunner::RecycleBin;
+    } else if (erase->isChecked()) {
+        const auto answer = QMessageBox::warning(
+            this, tr("Permanent deletion"),
+            tr("%1 file(s) will be deleted permanently and cannot be recovered.\n\nAre you certain?")
+                .arg(paths.size()),
+            QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel);
+        if (answer != QMessageBox::Yes)
+            return;
+        mode = ActionRunner::Delete;
+    }
+
+    ActionRunner::Result result;
+    {
+        WaitCursor wait;
+        result = ActionRunner::execute(paths, mode, m_quarantineRoot, currentOptions().folders);
+    }
+    onLogMessage(tr("%1: %2 succeeded, %3 failed, %4 freed.")
+                     .arg(ActionRunner::modeName(mode))
+                     .arg(result.succeeded)
+                     .arg(result.failed)
+                     .arg(formatBytes(result.bytesFreed)));
+    for (const QString &e : result.errors)
+        onLogMessage(e);
+    // Files moved into the quarantine without an undo record cannot be restored from here;
+    // saying nothing would let the user believe the clean-up is reversible.
+    const bool unrecorded =
+        mode == ActionRunner::Quarantine && result.succeeded > 0 && result.manifestPath.isEmpty();
+    if (unrecorded)
+        onLogMessage(
+            tr("No undo record could be written for this clean-up; the moved files are in %1 and cannot "
+               "be restored from the program.")
+                .arg(QDir::toNativeSeparators(m_quarantineRoot)));
+
+    QString text =
+        tr("Removed %1 file(s), freeing %2.").arg(result.succeeded).arg(formatBytes(result.bytesFreed));
+    if (result.failed > 0)
+        text += tr("\n\n%1 file(s) could not be removed - see the Activity Log.").arg(result.failed);
+    if (!result.manifestPath.isEmpty())
+        text += tr("\n\nThis clean-up can be reversed from Tools > Undo Previous Clean-up.");
+    else if (unrecorded)
+        text +=
+            tr("\n\nThis clean-up cannot be undone from the program: no undo record could be written. The "
+               "moved files are in %1.")
+                .arg(QDir::toNativeSeparators(m_quarantineRoot));
+    QMessageBox::information(this, tr("Clean-up complete"), text);
+
+    pruneResults();
+    if (m_player->hasAudio(ComparePlayer::A))
+        m_player->clearDeck(ComparePlayer::A);
+    if (m_player->hasAudio(ComparePlayer::B))
+        m_player->clearDeck(ComparePlayer::B);
+    updateSummary();
+}
+
+void MainWindow::pruneResults()
+{
+    for (int g = m_model->rowCount() - 1; g >= 0; --g) {
+        QStandardItem *group = m_model->item(g, 0);
+        for (int r = group->rowCount() - 1; r >= 0; --r) {
+            const int t = trackIndexAt(group->child(r, 0)->index());
+            if (t >= 0 && !QFileInfo::exists(m_tracks.at(t).path))
+                group->removeRow(r);
+        }
+        if (group->rowCount() < 2)
+            m_model->removeRow(g);
+    }
+}
+
+void MainWindow::onUndoPrevious()
+{
+    const QStringList list = ActionRunner::manifests();
+    if (list.isEmpty()) {
+        QMessageBox::information(
+            this, tr("Nothing to undo"),
+            tr("No reversible clean-ups have been recorded.\n\nOnly quarantine moves can be "
+               "undone; recycle bin and permanent deletions are handled by the operating "
+               "system."));
+        return;
+    }
+    QStringList labels;
+    for (const QString &m : list)
+        labels << ActionRunner::describeManifest(m);
+    bool ok = false;
+    const QString choice = QInputDialog::getItem(
+        this, tr("Undo previous clean-up"), tr("Select the clean-up to reverse:"), labels, 0, false, &ok);
+    if (!ok || choice.isEmpty())
+        return;
+    const int chosen = int(labels.indexOf(choice));
+    if (chosen < 0)
+        return;
+
+    QString error;
+    ActionRunner::Result result;
+    {
+        WaitCursor wait;
+        result = ActionRunner::undo(list.at(chosen), &error);
+    }
+    if (!error.isEmpty())
+        onLogMessage(error);
+    for (const QString &e : result.errors)
+        onLogMessage(e);
+    onLogMessage(tr("Undo: %1 restored, %2 failed.").arg(result.succeeded).arg(result.failed));
+    if (!error.isEmpty() && result.succeeded == 0 && result.failed == 0) {
+        // The undo record itself could not be used: "Undo complete" would claim a success. The
+        // record is kept, so nothing is lost and the files can still be found through it.
+        QMessageBox::warning(this, tr("Undo failed"), error);
+        return;
+    }
+    QMessageBox::information(
+        this, tr("Undo complete"),
+        result.failed == 0 ? tr("Restored %1 file(s) to their original locations.").arg(result.succeeded)
+                           : tr("Restored %1 file(s); %2 could not be restored. See the Activity Log.")
+                                 .arg(result.succeeded)
+                                 .arg(result.failed));
+}
+
+// ---- context menu ----
+
+void MainWindow::onTreeContextMenu(const QPoint &pos)
+{
+    const QModelIndex index = m_tree->indexAt(pos).siblingAtColumn(0);
+    const int t = trackIndexAt(index);
+    if (t < 0)
+        return;
+    const int g = index.data(Results::GroupIndexRole).toInt();
+    const QString path = m_tracks.at(t).path;
+
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("fileMenu"));
+    const auto loadInto = [this, t](ComparePlayer::Deck deck) {
+        m_showPlayerAction->setChecked(true);
+        m_player->loadDeck(deck, m_tracks.at(t));
+        m_player->setActiveDeck(deck);
+    };
+    menu.addAction(tr("Load into Deck A"), this, [loadInto] { loadInto(ComparePlayer::A); });
+    menu.addAction(tr("Load into Deck B"), this, [loadInto] { loadInto(ComparePlayer::B); });
+    menu.addSeparator();
+    menu.addAction(tr("Play in system player"), this, [path] { openLocal(path); });
+    menu.addAction(tr("Open containing folder"), this, [path] { openLocal(QFileInfo(path).absolutePath()); });
+    menu.addAction(tr("Copy full path"), this, [this, path] {
+        QApplication::clipboard()->setText(QDir::toNativeSeparators(path));
+        m_status->setText(tr("Path copied to clipboard."));
+    });
+    menu.addSeparator();
+    menu.addAction(tr("Keep this copy instead"), this, [this, g, t] { keepInstead(g, t); });
+    menu.addSeparator();
+    menu.addAction(tr("File details..."), this, [this, t] { showFileDetails(t); });
+    menu.exec(m_tree->viewport()->mapToGlobal(pos));
+}
+
+void MainWindow::keepInstead(int groupIndex, int trackIndex)
+{
+    if (groupIndex < 0 || groupIndex >= m_groups.size())
+        return;
+    MatchGroup &group = m_groups[groupIndex];
+    group.keeper = trackIndex;
+    qint64 reclaimable = 0;
+    for (int m : group.members) {
+        if (m != trackIndex && m >= 0 && m < m_tracks.size())
+            reclaimable += m_tracks.at(m).size;
+    }
+    group.reclaimableBytes = reclaimable;
+
+    for (int g = 0; g < m_model->rowCount(); ++g) {
+        QStandardItem *row = m_model->item(g, 0);
+        if (row->data(Results::GroupIndexRole).toInt() != groupIndex)
+            continue;
+        for (int r = 0; r < row->rowCount(); ++r) {
+            QStandardItem *file = row->child(r, 0);
+            const bool keeper = file->data(Results::TrackIndexRole).toInt() == trackIndex;
+            file->setData(keeper, Results::KeeperRole);
+            file->setCheckState(keeper ? Qt::Unchecked : Qt::Checked);
+            Results::setMatchCell(row->child(r, Results::MatchColumn), keeper);
+        }
+    }
+    updateSummary();
+}
+
+void MainWindow::showFileDetails(int t)
+{
+    const TrackInfo &track = m_tracks.at(t);
+    const auto orNone = [](const QString &hash) { return hash.isEmpty() ? tr("not computed") : hash; };
+    // One arg() call fills all twelve in a single pass: chained calls would go on to replace a "%2"
+    // inside a file name or tag with a later value.
+    QMessageBox box(
+        QMessageBox::Information, tr("File details"),
+        tr("<b>%1</b><br><br>Folder: %2<br>Artist: %3<br>Title: %4<br>Album: %5<br>Duration: %6<br>"
+           "Quality: %7<br>Size: %8<br>Modified: %9<br><br>SHA-256: %10<br>Audio SHA-256: %11<br>"
+           "Fingerprint words: %12")
+            .arg(track.fileName.toHtmlEscaped(), QFileInfo(track.path).absolutePath().toHtmlEscaped(),
+                 track.displayArtist().toHtmlEscaped(), track.displayTitle().toHtmlEscaped(),
+                 track.album.toHtmlEscaped(), formatDuration(track.durationMs), track.qualityString(),
+                 formatBytes(track.size), track.mtime.toString(Qt::TextDate), orNone(track.fullHash),
+                 orNone(track.audioHash), QString::number(track.fingerprint.size())),
+        QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
+    box.exec();
+}
+
+// ---- export ----
+
+void MainWindow::onExportReport()
+{
+    if (m_groups.isEmpty()) {
+        QMessageBox::information(this, tr("Nothing to export"),
+                                 tr("Run a scan first - there are no results to report on."));
+        return;
+    }
+    const QString filters = QStringLiteral("%1;;%2;;%3;;%4")
+                                .arg(ReportWriter::filterForFormat(ReportWriter::Html),
+                                     ReportWriter::filterForFormat(ReportWriter::Csv),
+                                     ReportWriter::filterForFormat(ReportWriter::Json),
+                                     ReportWriter::filterForFormat(ReportWriter::M3u8));
+    const QString suggested =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+            .filePath(QStringLiteral("Ravelwick-%1.html").arg(QDate::currentDate().toString(Qt::ISODate)));
+    QString chosenFilter;
+    const QString file =
+        QFileDialog::getSaveFileName(this, tr("Export duplicate report"), suggested, filters, &chosenFilter);
+    if (file.isEmpty())
+        return;
+    ReportWriter::Format format = ReportWriter::Html;
+    if (chosenFilter.contains(QLatin1String("csv")))
+        format = ReportWriter::Csv;
+    else if (chosenFilter.contains(QLatin1String("json")))
+        format = ReportWriter::Json;
+    else if (chosenFilter.contains(QLatin1String("m3u")))
+        format = ReportWriter::M3u8;
+    QString error;
+    if (!ReportWriter::write(file, format, m_tracks, m_groups, currentOptions(), &error)) {
+        QMessageBox::critical(this, tr("Export failed"), tr("Could not write the report:\n\n%1").arg(error));
+        return;
+    }
+    onLogMessage(tr("Report written to %1").arg(file));
+    if (QMessageBox::question(this, tr("Report saved"), tr("Report saved to:\n%1\n\nOpen it now?").arg(file),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes)
+        openLocal(file);
+}
+
+// ---- settings ----
+
+void MainWindow::loadSettings()
+{
+    QSettings s;
+    restoreGeometry(s.value(SettingsKeys::windowGeometry).toByteArray());
+    restoreState(s.value(SettingsKeys::windowState).toByteArray());
+    for (const QString &folder : s.value(SettingsKeys::scanFolders).toStringList())
+        addScanFolder(folder);
+    m_options = SettingsKeys::readScanOptions(s, m_options);
+    m_quarantineRoot = s.value(SettingsKeys::quarantineRoot, m_quarantineRoot).toString();
+    const bool showPlayer = s.value(SettingsKeys::showPlayer, true).toBool();
+    m_showPlayerAction->setChecked(showPlayer);
+    m_player->setVisible(showPlayer);
+    m_linkAction->setChecked(s.value(SettingsKeys::linkedDecks, true).toBool());
+}
+
+void MainWindow::saveSettings()
+{
+    QSettings s;
+    s.setValue(SettingsKeys::windowGeometry, saveGeometry());
+    s.setValue(SettingsKeys::windowState, saveState());
+    s.setValue(SettingsKeys::scanFolders, scanFolders());
+    SettingsKeys::writeScanOptions(s, m_options);
+    s.setValue(SettingsKeys::quarantineRoot, m_quarantineRoot);
+    s.setValue(SettingsKeys::showPlayer, m_showPlayerAction->isChecked());
+    s.setValue(SettingsKeys::linkedDecks, m_linkAction->isChecked());
+}
+
+void MainWindow::onSettings()
+{
+    SettingsDialog dialog(m_options, this);
+    connect(&dialog, &SettingsDialog::clearCacheRequested, this, &MainWindow::clearCache);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_options = dialog.options();
+    m_updateChecker->setEndpoint(QSettings().value(SettingsKeys::updateUrl).toString());
+    saveSettings();
+    onLogMessage(tr("Settings updated."));
+}
+
+void MainWindow::clearCache()
+{
+    CacheDatabase cache;
+    QString error;
+    if (cache.open(&error) && cache.clear(&error))
+        onLogMessage(tr("Analysis cache cleared."));
+    else
+        onLogMessage(tr("Could not clear the analysis cache: %1").arg(error));
+}
+
+// ---- updates and about ----
+
+void MainWindow::onCheckForUpdates()
+{
+    onLogMessage(tr("Checking %1 for updates...").arg(m_updateChecker->endpoint()));
+    m_updateChecker->check(false);
+}
+
+void MainWindow::onUpdateAvailable(const UpdateChecker::Release &release, bool silent)
+{
+    Q_UNUSED(silent) // offered for automatic and manual checks alike
+    onLogMessage(release.critical ? tr("Important update available: version %1.").arg(release.version)
+                                  : tr("Update available: version %1.").arg(release.version));
+    UpdateDialog dialog(release, this);
+    dialog.exec();
+}
+
+void MainWindow::onUpToDate(bool silent)
+{
+    onLogMessage(tr("%1 %2 is up to date.").arg(AppInfo::applicationName(), AppInfo::versionString()));
+    if (!silent)
+        QMessageBox::information(this, tr("No update available"),
+                                 tr("You are running the latest version of %1 (%2).")
+                                     .arg(AppInfo::applicationName(), AppInfo::versionString()));
+}
+
+void MainWindow::onUpdateCheckFailed(const QString &error, bool silent)
+{
+    onLogMessage(tr("Update check failed: %1").arg(error));
+    if (!silent)
+        QMessageBox::warning(this, tr("Update check failed"),
+                             tr("Could not reach the update service.\n\n%1").arg(error));
+}
+
+void MainWindow::onAbout()
+{
+    AboutDialog dialog(this);
+    dialog.exec();
 }
 
 } // namespace rvw

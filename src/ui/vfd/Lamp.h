@@ -28,6 +28,8 @@ public:
     bool isHovered() const { return m_hovered; }
 
     QSize sizeHint() const override;
+    // A squeezed lamp would cut its legend in half ("PLAY" showing as "PLA").
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 signals:
     void clicked();

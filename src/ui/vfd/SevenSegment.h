@@ -34,6 +34,8 @@ public:
 
     double advanceFor(QChar c) const;
     QSize sizeHint() const override;
+    // A readout with a digit cut off would show a wrong time, so layouts may not squeeze it.
+    QSize minimumSizeHint() const override { return sizeHint(); }
     // Draws one character with its cell's top-left corner at (x, y).
     void drawDigit(QPainter &painter, QChar c, double x, double y) const;
 

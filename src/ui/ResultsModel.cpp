@@ -1,0 +1,123 @@
+#include "ui/ResultsModel.h"
+
+#include <QFileInfo>
+#include <QFont>
+#include <QLocale>
+#include <QStandardItem>
+
+namespace rvw {
+namespace Results {
+
+namespace {
+
+QStandardItem *cell(const QString &text = QString())
+{
+    auto *item = new QStandardItem(text);
+    item->setEditable(false);
+    return item;
+}
+
+void setWeight(QStandardItem *item, QFont::Weight weight)
+{
+    QFont font = item->font();
+    font.setWeight(weight);
+    item->setFont(font);
+}
+
+} // namespace
+
+QStringList headers()
+{
+    return {QObject::tr("File"),  QObject::tr("Match"),    QObject::tr("Artist"),
+            QObject::tr("Title"), QObject::tr("Duration"), QObject::tr("Quality"),
+            QObject::tr("Size"),  QObject::tr("Modified"), QObject::tr("Folder")};
+}
+
+QString formatBytes(qint64 bytes)
+{
+    return QLocale().formattedDataSize(bytes, 2, QLocale::DataSizeTraditionalFormat);
+}
+
+QString formatDuration(qint64 ms)
+{
+    if (ms <= 0)
+        return QStringLiteral("-");
+    const qint64 seconds = ms / 1000;
+    const auto two = [](qint64 v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
+    if (ms < 3600000)
+        return QStringLiteral("%1:%2").arg(ms / 60000).arg(two(seconds % 60));
+    return QStringLiteral("%1:%2:%3").arg(ms / 3600000).arg(two(seconds / 60 % 60)).arg(two(seconds % 60));
+}
+
+QColor tierColour(MatchTier tier)
+{
+    switch (tier) {
+    case Identical:
+        return QColor(0x14, 0x6c, 0x2e);
+    case SameAudio:
+        return QColor(0x1c, 0x5a, 0x8a);
+    case Acoustic:
+        return QColor(0xb3, 0x5a, 0x0f);
+    default:
+        return QColor(0xa1, 0x1a, 0x1a);
+    }
+}
+
+QColor keeperColour()
+{
+    return QColor(0x14, 0x6c, 0x2e);
+}
+
+QList<QStandardItem *> groupRow(const MatchGroup &group, int groupIndex)
+{
+    QList<QStandardItem *> row;
+    auto *title = cell(QObject::tr("Group %1 - %2 copies - %3 reclaimable")
+                           .arg(group.id)
+                           .arg(group.members.size())
+                           .arg(formatBytes(group.reclaimableBytes)));
+    setWeight(title, QFont::Bold);
+    title->setData(groupIndex, GroupIndexRole);
+    row << title;
+    auto *match = cell(matchTierName(group.tier));
+    match->setForeground(tierColour(group.tier));
+    match->setToolTip(matchTierDescription(group.tier));
+    row << match;
+    for (int c = ArtistColumn; c < ColumnCount; ++c)
+        row << cell();
+    return row;
+}
+
+void setMatchCell(QStandardItem *item, bool keeper)
+{
+    item->setText(keeper ? QObject::tr("KEEP") : QObject::tr("duplicate"));
+    setWeight(item, keeper ? QFont::Bold : QFont::Normal);
+    if (keeper)
+        item->setForeground(keeperColour());
+    else
+        item->setData(QVariant(), Qt::ForegroundRole);
+}
+
+QList<QStandardItem *> fileRow(const TrackInfo &track, int trackIndex, int groupIndex, bool keeper)
+{
+    QList<QStandardItem *> row;
+    auto *file = cell(track.fileName);
+    file->setCheckable(true);
+    file->setCheckState(keeper ? Qt::Unchecked : Qt::Checked);
+    file->setData(trackIndex, TrackIndexRole);
+    file->setData(groupIndex, GroupIndexRole);
+    file->setData(keeper, KeeperRole);
+    file->setToolTip(track.error.isEmpty() ? track.path
+                                           : QObject::tr("%1\n\nNote: %2").arg(track.path, track.error));
+    row << file;
+    auto *match = cell();
+    setMatchCell(match, keeper);
+    row << match;
+    row << cell(track.displayArtist()) << cell(track.displayTitle()) << cell(formatDuration(track.durationMs))
+        << cell(track.qualityString()) << cell(formatBytes(track.size))
+        << cell(track.mtime.toString(QStringLiteral("d MMM yyyy h:mm ap")))
+        << cell(QFileInfo(track.path).absolutePath());
+    return row;
+}
+
+} // namespace Results
+} // namespace rvw
