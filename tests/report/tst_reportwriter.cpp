@@ -241,18 +241,12 @@ private slots:
         QTest::addColumn<int>("format");
         QTest::addColumn<QString>("suffix");
         QTest::addColumn<QString>("filter");
-        QTest::newRow("csv") << 0 << "csv"
-                             << "Comma separated values (*.csv)";
-        QTest::newRow("html") << 1 << "html"
-                              << "HTML report (*.html)";
-        QTest::newRow("json") << 2 << "json"
-                              << "JSON data (*.json)";
-        QTest::newRow("m3u8") << 3 << "m3u8"
-                              << "M3U playlist (*.m3u8)";
-        QTest::newRow("past the end") << 4 << "txt"
-                                      << "All files (*)";
-        QTest::newRow("negative") << -1 << "txt"
-                                  << "All files (*)";
+        QTest::newRow("csv") << 0 << QString("csv") << "Comma separated values (*.csv)";
+        QTest::newRow("html") << 1 << QString("html") << "HTML report (*.html)";
+        QTest::newRow("json") << 2 << QString("json") << "JSON data (*.json)";
+        QTest::newRow("m3u8") << 3 << QString("m3u8") << "M3U playlist (*.m3u8)";
+        QTest::newRow("past the end") << 4 << QString("txt") << "All files (*)";
+        QTest::newRow("negative") << -1 << QString("txt") << "All files (*)";
     }
 
     void suffixAndFilter()
@@ -314,26 +308,16 @@ private slots:
         QTest::addColumn<qint64>("ms");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("seconds");
-        QTest::newRow("zero") << qint64(0) << "-"
-                              << "0";
-        QTest::newRow("negative") << qint64(-4000) << "-"
-                                  << "-4";
-        QTest::newRow("one ms") << qint64(1) << "0:00"
-                                << "0";
-        QTest::newRow("under a second") << qint64(999) << "0:00"
-                                        << "0";
-        QTest::newRow("one second") << qint64(1000) << "0:01"
-                                    << "1";
-        QTest::newRow("truncates") << qint64(59999) << "0:59"
-                                   << "59";
-        QTest::newRow("a minute") << qint64(60000) << "1:00"
-                                  << "60";
-        QTest::newRow("past an hour") << qint64(3661000) << "61:01"
-                                      << "3661";
-        QTest::newRow("75 minutes") << qint64(4500000) << "75:00"
-                                    << "4500";
-        QTest::newRow("beyond 32 bits") << qint64(6000000000000LL) << "100000000:00"
-                                        << "6000000000";
+        QTest::newRow("zero") << qint64(0) << QString("-") << "0";
+        QTest::newRow("negative") << qint64(-4000) << QString("-") << "-4";
+        QTest::newRow("one ms") << qint64(1) << QString("0:00") << "0";
+        QTest::newRow("under a second") << qint64(999) << QString("0:00") << "0";
+        QTest::newRow("one second") << qint64(1000) << QString("0:01") << "1";
+        QTest::newRow("truncates") << qint64(59999) << QString("0:59") << "59";
+        QTest::newRow("a minute") << qint64(60000) << QString("1:00") << "60";
+        QTest::newRow("past an hour") << qint64(3661000) << QString("61:01") << "3661";
+        QTest::newRow("75 minutes") << qint64(4500000) << QString("75:00") << "4500";
+        QTest::newRow("beyond 32 bits") << qint64(6000000000000LL) << QString("100000000:00") << "6000000000";
     }
 
     // The same duration text appears in the CSV and HTML; the playlist gives whole seconds.
