@@ -4,6 +4,7 @@
 
 #include <QAudioOutput>
 #include <QBoxLayout>
+#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
@@ -90,8 +91,18 @@ ComparePlayer::ComparePlayer(QWidget *parent) : QWidget(parent)
 
 ComparePlayer::~ComparePlayer()
 {
-    for (Channel &ch : m_decks)
-        ch.player->stop();
+    // The players go first, emptied: the back end calls into a player that is being
+    // destroyed if its decoder still holds outputs then, and it may still read the files.
+    for (Channel &ch : m_decks) {
+        disconnect(ch.player, nullptr, this, nullptr);
+        ch.player->setSource(QUrl());
+    }
+    for (Channel &ch : m_decks) {
+        delete ch.player;
+        ch.player = nullptr;
+        delete ch.source;
+        ch.source = nullptr;
+    }
 }
 
 QWidget *ComparePlayer::buildChannel(Deck deck)
@@ -259,12 +270,43 @@ void ComparePlayer::applyMonitoring()
 // The media back end drops a position set while a source is still loading, so it is
 // applied again once the media is there; otherwise a deck loaded during playback would
 // start from the beginning instead of at the other deck's place.
+// Seeking while the decoder is still setting itself up can also lock up the media back
+// end, so during loading the position is only noted.
 void ComparePlayer::setDeckPosition(Deck deck, qint64 ms)
 {
     Channel &ch = m_decks[deck];
-    const QMediaPlayer::MediaStatus status = ch.player->mediaStatus();
-    ch.pendingPosition = status == QMediaPlayer::LoadingMedia ? ms : -1;
+    if (isLoading(deck)) {
+        ch.pendingPosition = ms;
+        return;
+    }
+    ch.pendingPosition = -1;
     ch.player->setPosition(ms);
+}
+
+bool ComparePlayer::isLoading(Deck deck) const
+{
+    return m_decks[deck].player->mediaStatus() == QMediaPlayer::LoadingMedia;
+}
+
+// Given a file name, the GStreamer back end starts the new pipeline and seeks it before
+// setSource returns; when the decoder's own thread is adding its outputs at that moment
+// the two wait for each other for good and the window freezes. Fed from an open file,
+// the decoder only receives data through this thread's event loop, so it cannot get that
+// far until setSource has returned.
+void ComparePlayer::setDeckSource(Deck deck, const QString &path)
+{
+    Channel &ch = m_decks[deck];
+    const QUrl url = QUrl::fromLocalFile(path);
+    auto *file = new QFile(path);
+    if (!file->open(QIODevice::ReadOnly)) {
+        delete file;
+        ch.player->setSource(url); // the back end reports why it cannot be read
+        return;
+    }
+    ch.player->setSourceDevice(file, url);
+    // The player has let go of the previous file now.
+    delete ch.source;
+    ch.source = file;
 }
 
 void ComparePlayer::onMediaStatus(Deck deck, int status)
@@ -330,8 +372,15 @@ void ComparePlayer::playPause()
 
 void ComparePlayer::stop()
 {
-    for (Channel &ch : m_decks) {
-        ch.player->stop();
+    for (const Deck deck : {A, B}) {
+        Channel &ch = m_decks[deck];
+        if (isLoading(deck)) {
+            // The back end's stop seeks; a deck still loading is held at the start instead.
+            ch.player->pause();
+            ch.pendingPosition = 0;
+        } else {
+            ch.player->stop();
+        }
         ch.meter->reset();
     }
 }
@@ -393,7 +442,7 @@ void ComparePlayer::loadDeck(Deck deck, const TrackInfo &track)
     ch.scrubber->setBusy(true);
     ch.meter->reset();
 
-    ch.player->setSource(QUrl::fromLocalFile(QFileInfo(track.path).absoluteFilePath()));
+    setDeckSource(deck, QFileInfo(track.path).absoluteFilePath());
     if (resume > 0)
         setDeckPosition(deck, resume);
     if (wasPlaying)
@@ -413,8 +462,12 @@ void ComparePlayer::clearDeck(Deck deck)
     Channel &ch = m_decks[deck];
     // An analysis still under way belongs to the file that is going away.
     m_loader->cancel(deck);
-    ch.player->stop();
+    // Emptying the player stops it; stopping first would seek, which is unsafe while loading.
     ch.player->setSource(QUrl());
+    // Closed so the file is not held open; the object stays until the next file replaces
+    // it, since the back end keeps a pointer to it.
+    if (ch.source)
+        ch.source->close();
     ch.pendingPosition = -1;
     ch.path.clear();
     ch.envelope = Envelope();

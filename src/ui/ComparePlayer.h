@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QAudioOutput;
+class QFile;
 class QLabel;
 class QMediaPlayer;
 class QTimer;
@@ -74,6 +75,8 @@ private:
     {
         QMediaPlayer *player = nullptr;
         QAudioOutput *output = nullptr;
+        QFile *source = nullptr; // the open file the player reads; outlives the player
+
         vfd::Panel *panel = nullptr;
         vfd::SevenSegment *clock = nullptr;
         vfd::LevelMeter *meter = nullptr;
@@ -101,6 +104,8 @@ private:
     void onWaveformFailed(int deck, const QString &error);
     bool anyPlaying() const;
     void setDeckPosition(Deck deck, qint64 ms);
+    void setDeckSource(Deck deck, const QString &path);
+    bool isLoading(Deck deck) const;
     void onMediaStatus(Deck deck, int status);
     static Deck other(Deck deck) { return deck == A ? B : A; }
 

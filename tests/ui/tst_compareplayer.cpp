@@ -5,6 +5,7 @@
 
 #include <QAudioOutput>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -52,6 +53,19 @@ Deck deckOf(ComparePlayer &p, const QString &letter)
 bool playing(const Deck &d)
 {
     return d.player->playbackState() == QMediaPlayer::PlayingState;
+}
+
+// How many of this process's descriptors refer to the file (Linux only, -1 elsewhere).
+int openHandles(const QString &path)
+{
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    if (!fds.exists())
+        return -1;
+    const QString target = QFileInfo(path).canonicalFilePath();
+    int n = 0;
+    for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        n += QFileInfo(fds.filePath(fd)).symLinkTarget() == target ? 1 : 0;
+    return n;
 }
 
 } // namespace
@@ -462,6 +476,60 @@ private slots:
         QCOMPARE(p.findChild<QLabel *>("durationDifference")->text(), kDash);
         // Monitoring survives.
         QCOMPARE(deckOf(p, "A").output->volume(), 1.0f);
+    }
+
+    // A deck reads from the file it holds; once cleared or reloaded it lets go, so a
+    // clean-up can move or delete the file.
+    void fileIsReleased()
+    {
+        if (openHandles(m_wav.path) < 0)
+            QSKIP("needs /proc/self/fd to see open files");
+        ComparePlayer p;
+        const Deck a = deckOf(p, "A");
+        p.loadDeck(ComparePlayer::A, m_wav);
+        QTRY_VERIFY_WITH_TIMEOUT(!a.scrubber->isBusy(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(a.player->mediaStatus(), QMediaPlayer::LoadedMedia, 5000);
+        QCOMPARE(openHandles(m_wav.path), 1);
+        p.loadDeck(ComparePlayer::A, m_short);
+        QCOMPARE(openHandles(m_wav.path), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!a.scrubber->isBusy(), 15000);
+        p.clearDeck(ComparePlayer::A);
+        QCOMPARE(openHandles(m_short.path), 0);
+        // The deck still plays a file loaded after it was cleared.
+        p.loadDeck(ComparePlayer::A, m_wav);
+        p.playPause();
+        waitPlaying(a, 300);
+        p.stop();
+    }
+
+    void stopWhileLoadingHoldsDeckAtStart()
+    {
+        ComparePlayer p;
+        const Deck a = deckOf(p, "A");
+        p.loadDeck(ComparePlayer::A, m_wav);
+        p.seek(ComparePlayer::A, 3000);
+        p.playPause();
+        p.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(a.player->mediaStatus(), QMediaPlayer::LoadedMedia, 5000);
+        QTest::qWait(300);
+        QVERIFY(!playing(a));
+        QVERIFY2(a.player->position() < 100, qPrintable(QString::number(a.player->position())));
+    }
+
+    void missingFileIsReported()
+    {
+        ComparePlayer p;
+        QSignalSpy log(&p, &ComparePlayer::logMessage);
+        TrackInfo gone = m_wav;
+        gone.path = QDir(m_dir.path()).absoluteFilePath(QStringLiteral("gone.wav"));
+        p.loadDeck(ComparePlayer::B, gone);
+        const auto deckLines = [&log] {
+            QStringList lines;
+            for (const QList<QVariant> &args : log)
+                lines << args.at(0).toString();
+            return lines.filter(QRegularExpression("^Deck B: .+"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!deckLines().isEmpty(), 5000);
     }
 
     // Renders the player with two loaded decks for the documentation.
