@@ -288,6 +288,13 @@ bool ComparePlayer::isLoading(Deck deck) const
     return m_decks[deck].player->mediaStatus() == QMediaPlayer::LoadingMedia;
 }
 
+// Where the deck is, or will be once loaded.
+qint64 ComparePlayer::deckPosition(Deck deck) const
+{
+    const Channel &ch = m_decks[deck];
+    return ch.pendingPosition >= 0 && isLoading(deck) ? ch.pendingPosition : ch.player->position();
+}
+
 // Given a file name, the GStreamer back end starts the new pipeline and seeks it before
 // setSource returns; when the decoder's own thread is adding its outputs at that moment
 // the two wait for each other for good and the window freezes. Fed from an open file,
@@ -360,7 +367,7 @@ void ComparePlayer::playPause()
     if (!hasAudio(A) && !hasAudio(B))
         return;
     if (hasAudio(A) && m_linked && hasAudio(B)) {
-        const qint64 position = m_decks[m_active].player->position();
+        const qint64 position = deckPosition(m_active);
         setDeckPosition(A, position);
         setDeckPosition(B, position);
         m_decks[A].player->play();
@@ -405,7 +412,7 @@ void ComparePlayer::setLinked(bool linked)
     if (m_linkLamp->isOn() != linked)
         m_linkLamp->setOn(linked);
     if (switchedOn && hasAudio(A) && hasAudio(B))
-        setDeckPosition(B, m_decks[A].player->position());
+        setDeckPosition(B, deckPosition(A));
 }
 
 void ComparePlayer::correctDrift()
@@ -426,7 +433,7 @@ void ComparePlayer::loadDeck(Deck deck, const TrackInfo &track)
     Channel &ch = m_decks[deck];
     if (track.path == ch.path)
         return;
-    const qint64 resume = m_linked ? m_decks[other(deck)].player->position() : 0;
+    const qint64 resume = m_linked ? deckPosition(other(deck)) : 0;
     const bool wasPlaying = anyPlaying();
 
     ch.path = track.path;

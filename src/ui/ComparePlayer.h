@@ -106,6 +106,7 @@ private:
     void setDeckPosition(Deck deck, qint64 ms);
     void setDeckSource(Deck deck, const QString &path);
     bool isLoading(Deck deck) const;
+    qint64 deckPosition(Deck deck) const;
     void onMediaStatus(Deck deck, int status);
     static Deck other(Deck deck) { return deck == A ? B : A; }
 

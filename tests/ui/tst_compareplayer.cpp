@@ -100,6 +100,9 @@ private:
         p.loadDeck(ComparePlayer::B, m_flac);
         QTRY_VERIFY_WITH_TIMEOUT(!deckOf(p, "A").scrubber->isBusy() && !deckOf(p, "B").scrubber->isBusy(),
                                  15000);
+        QTRY_VERIFY_WITH_TIMEOUT(deckOf(p, "A").player->mediaStatus() == QMediaPlayer::LoadedMedia &&
+                                     deckOf(p, "B").player->mediaStatus() == QMediaPlayer::LoadedMedia,
+                                 10000);
     }
 
     void waitPlaying(const Deck &d, qint64 beyondMs)
