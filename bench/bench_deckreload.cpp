@@ -5,12 +5,12 @@
 // Every tenth load is waited for, and loads that never become playable are counted.
 //   QT_QPA_PLATFORM=offscreen bench_deckreload [loads]
 #include "app/Platform.h"
+#include "ui/AudioFixture.h"
 #include "ui/ComparePlayer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMediaPlayer>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -22,17 +22,6 @@
 using namespace rvw;
 
 namespace {
-
-bool makeTone(const QString &path, int seconds)
-{
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
-                  QStringLiteral("lavfi"), QStringLiteral("-i"),
-                  QStringLiteral("sine=frequency=440:duration=%1").arg(seconds), path});
-    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
-           ffmpeg.exitCode() == 0;
-}
 
 void handleEvents(int ms)
 {
@@ -54,9 +43,10 @@ int main(int argc, char **argv)
     QList<TrackInfo> tracks;
     for (const auto &[name, seconds] : {std::pair{"a.wav", 8}, std::pair{"b.flac", 8}, std::pair{"c.wav", 3}}) {
         TrackInfo t;
-        t.path = dir.filePath(QString::fromLatin1(name));
-        if (!makeTone(t.path, seconds)) {
-            std::fprintf(stderr, "ffmpeg could not make %s\n", qPrintable(t.path));
+        t.path = test::makeAudio(QDir(dir.path()), QString::fromLatin1(name),
+                                 QStringLiteral("sine=frequency=440:duration=%1").arg(seconds), {});
+        if (t.path.isEmpty()) {
+            std::fprintf(stderr, "ffmpeg could not make %s\n", name);
             return 2;
         }
         t.durationMs = seconds * 1000;

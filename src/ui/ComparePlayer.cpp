@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include <cmath>
+#include <memory>
 
 namespace rvw {
 
@@ -100,8 +101,7 @@ ComparePlayer::~ComparePlayer()
     for (Channel &ch : m_decks) {
         delete ch.player;
         ch.player = nullptr;
-        delete ch.source;
-        ch.source = nullptr;
+        ch.source.reset();
     }
 }
 
@@ -267,11 +267,10 @@ void ComparePlayer::applyMonitoring()
     }
 }
 
-// The media back end drops a position set while a source is still loading, so it is
-// applied again once the media is there; otherwise a deck loaded during playback would
-// start from the beginning instead of at the other deck's place.
-// Seeking while the decoder is still setting itself up can also lock up the media back
-// end, so during loading the position is only noted.
+// While a source is still loading the position is only noted and applied once the media
+// is there: the back end would drop it, so a deck loaded during playback would start from
+// the beginning instead of at the other deck's place, and seeking while the decoder is
+// still setting itself up can lock the back end up.
 void ComparePlayer::setDeckPosition(Deck deck, qint64 ms)
 {
     Channel &ch = m_decks[deck];
@@ -304,16 +303,14 @@ void ComparePlayer::setDeckSource(Deck deck, const QString &path)
 {
     Channel &ch = m_decks[deck];
     const QUrl url = QUrl::fromLocalFile(path);
-    auto *file = new QFile(path);
+    auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::ReadOnly)) {
-        delete file;
         ch.player->setSource(url); // the back end reports why it cannot be read
         return;
     }
-    ch.player->setSourceDevice(file, url);
+    ch.player->setSourceDevice(file.get(), url);
     // The player has let go of the previous file now.
-    delete ch.source;
-    ch.source = file;
+    ch.source = std::move(file);
 }
 
 void ComparePlayer::onMediaStatus(Deck deck, int status)

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 class QAudioOutput;
 class QFile;
 class QLabel;
@@ -75,8 +77,7 @@ private:
     {
         QMediaPlayer *player = nullptr;
         QAudioOutput *output = nullptr;
-        QFile *source = nullptr; // the open file the player reads; outlives the player
-
+        std::unique_ptr<QFile> source; // the open file the player reads; outlives the player
         vfd::Panel *panel = nullptr;
         vfd::SevenSegment *clock = nullptr;
         vfd::LevelMeter *meter = nullptr;

@@ -55,6 +55,14 @@ bool playing(const Deck &d)
     return d.player->playbackState() == QMediaPlayer::PlayingState;
 }
 
+QStringList logLines(const QSignalSpy &log)
+{
+    QStringList lines;
+    for (const QList<QVariant> &args : log)
+        lines << args.at(0).toString();
+    return lines;
+}
+
 // How many of this process's descriptors refer to the file (Linux only, -1 elsewhere).
 int openHandles(const QString &path)
 {
@@ -432,9 +440,7 @@ private slots:
         p.loadDeck(ComparePlayer::B, m_broken);
         QTRY_VERIFY_WITH_TIMEOUT(!b.scrubber->isBusy(), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(!log.isEmpty(), 5000);
-        QStringList lines;
-        for (const QList<QVariant> &args : log)
-            lines << args.at(0).toString();
+        const QStringList lines = logLines(log);
         const QStringList previews = lines.filter(QRegularExpression("^Preview: .+"));
         QVERIFY2(previews.size() == 1, qPrintable(lines.join(" | ")));
         QVERIFY(b.scrubber->waveform().isEmpty());
@@ -526,13 +532,7 @@ private slots:
         TrackInfo gone = m_wav;
         gone.path = QDir(m_dir.path()).absoluteFilePath(QStringLiteral("gone.wav"));
         p.loadDeck(ComparePlayer::B, gone);
-        const auto deckLines = [&log] {
-            QStringList lines;
-            for (const QList<QVariant> &args : log)
-                lines << args.at(0).toString();
-            return lines.filter(QRegularExpression("^Deck B: .+"));
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(!deckLines().isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!logLines(log).filter(QRegularExpression("^Deck B: .+")).isEmpty(), 5000);
     }
 
     // Renders the player with two loaded decks for the documentation.
