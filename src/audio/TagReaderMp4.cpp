@@ -11,6 +11,45 @@ namespace {
 
 constexpr int kMaxDepth = 9;
 constexpr qint64 kMaxItemBody = 4096;
+// A box takes at least 8 bytes, so every walk ends; the count bounds the work on a file of
+// millions of tiny boxes while leaving room for ten hours fragmented at one fragment per frame.
+constexpr int kMaxBoxesPerLevel = 1 << 22;
+
+struct Box
+{
+    QByteArray type;
+    qint64 start = 0;
+    qint64 payload = 0; // first byte after the header
+    qint64 next = 0;    // first byte after the box
+};
+
+// The header of the box at pos, which has to end by `end`. False when it is cut short or its size
+// does not fit.
+bool readBox(QFile &f, qint64 pos, qint64 end, Box &box)
+{
+    const QByteArray header = readAt(f, pos, 8);
+    if (header.size() < 8)
+        return false;
+    quint64 size = be32(header, 0);
+    box.type = header.mid(4, 4);
+    box.start = pos;
+    box.payload = pos + 8;
+    if (size == 1) {
+        const QByteArray large = readAt(f, pos + 8, 8);
+        if (large.size() < 8)
+            return false;
+        size = be64(large, 0);
+        box.payload = pos + 16;
+        if (size < 16)
+            return false; // smaller than its own header
+    } else if (size == 0) {
+        size = quint64(end - pos);
+    }
+    if (size < 8 || size > quint64(end - pos))
+        return false;
+    box.next = pos + qint64(size);
+    return true;
+}
 
 void readMovieHeader(QFile &f, qint64 payloadStart, AudioMetadata &meta)
 {
@@ -32,50 +71,90 @@ void readMovieHeader(QFile &f, qint64 payloadStart, AudioMetadata &meta)
     }
 }
 
+// Tags and the movie header, at any level.
+void visitBox(QFile &f, const Box &box, AudioMetadata &meta, int depth)
+{
+    if (box.type == "moov" || box.type == "trak" || box.type == "mdia" || box.type == "udta")
+        walkMp4(f, box.payload, box.next, meta, depth + 1);
+    else if (box.type == "meta")
+        walkMp4(f, box.payload + 4, box.next, meta, depth + 1); // past version and flags
+    else if (box.type == "ilst")
+        parseIlst(f, box.payload, box.next, meta);
+    else if (box.type == "mvhd")
+        readMovieHeader(f, box.payload, meta);
+}
+
+// Where the coded audio lies among the top-level boxes: a plain file keeps it in one mdat, a
+// fragmented one spreads it over moof/mdat pairs.
+struct MediaLayout
+{
+    int mdatCount = 0;
+    bool fragmented = false;
+    bool interrupted = false; // another box came after the first moof or mdat
+    bool gap = false;         // ... and more fragments after that box
+    bool complete = true;     // the walk reached the end of the file
+    qint64 firstFragment = -1;
+    qint64 lastPayload = 0;
+    qint64 lastEnd = 0;
+};
+
+MediaLayout walkTopLevel(QFile &f, qint64 fileSize, AudioMetadata &meta)
+{
+    MediaLayout layout;
+    Box box;
+    qint64 pos = 0;
+    for (int count = 0; fileSize - pos >= 8; ++count) {
+        if (count == kMaxBoxesPerLevel || !readBox(f, pos, fileSize, box)) {
+            layout.complete = false;
+            break;
+        }
+        if (box.type == "moof" || box.type == "mdat") {
+            if (layout.firstFragment < 0)
+                layout.firstFragment = box.start;
+            layout.gap = layout.gap || layout.interrupted;
+            if (box.type == "moof") {
+                layout.fragmented = true;
+            } else {
+                ++layout.mdatCount;
+                layout.lastPayload = box.payload;
+                layout.lastEnd = box.next;
+            }
+        } else {
+            layout.interrupted = layout.firstFragment >= 0;
+            visitBox(f, box, meta, 0);
+        }
+        pos = box.next;
+    }
+    return layout;
+}
+
+// Every mdat has to lie inside the range, or two songs whose last fragments match (a silent
+// ending) would share a payload hash. Several mdats make one range from the first fragment to
+// the end of the last mdat: the moof boxes come along, the tags in the moov before stay out, and
+// so does a trailing mfra. No range when the span could hold anything else or miss a fragment.
+void setPayloadRange(const MediaLayout &layout, AudioMetadata &meta)
+{
+    if (layout.mdatCount == 0)
+        return;
+    const bool several = layout.fragmented || layout.mdatCount > 1;
+    if (several && (layout.gap || !layout.complete))
+        return;
+    meta.audioOffset = layout.mdatCount == 1 ? layout.lastPayload : layout.firstFragment;
+    meta.audioLength = layout.lastEnd - meta.audioOffset;
+    meta.hasAudioRange = meta.audioLength > 0;
+}
+
 } // namespace
 
 void walkMp4(QFile &f, qint64 begin, qint64 end, AudioMetadata &meta, int depth)
 {
-    if (depth >= kMaxDepth || end <= begin + 7)
+    if (depth >= kMaxDepth)
         return;
-    qint64 pos = begin;
-    for (;;) {
-        const QByteArray header = readAt(f, pos, 8);
-        if (header.size() < 8)
-            return;
-        quint64 size = be32(header, 0);
-        const QByteArray type = header.mid(4, 4);
-        qint64 payloadStart = pos + 8;
-        if (size == 1) {
-            const QByteArray large = readAt(f, pos + 8, 8);
-            if (large.size() < 8)
-                return;
-            size = be64(large, 0);
-            payloadStart = pos + 16;
-            if (size < 16)
-                return; // smaller than its own header
-        } else if (size == 0) {
-            size = quint64(end - pos);
-        }
-        if (size < 8 || size > quint64(end - pos))
-            return;
-        const qint64 next = pos + qint64(size);
-        if (type == "moov" || type == "trak" || type == "mdia" || type == "udta") {
-            walkMp4(f, payloadStart, next, meta, depth + 1);
-        } else if (type == "meta") {
-            walkMp4(f, payloadStart + 4, next, meta, depth + 1); // past version and flags
-        } else if (type == "ilst") {
-            parseIlst(f, payloadStart, next, meta);
-        } else if (type == "mvhd") {
-            readMovieHeader(f, payloadStart, meta);
-        } else if (type == "mdat") {
-            meta.audioOffset = payloadStart;
-            meta.audioLength = next - payloadStart;
-            meta.hasAudioRange = meta.audioLength > 0;
-        }
-        pos = next;
-        if (end <= pos + 7)
-            return;
+    Box box;
+    for (int count = 0; count < kMaxBoxesPerLevel && end - begin >= 8 && readBox(f, begin, end, box);
+         ++count) {
+        visitBox(f, box, meta, depth);
+        begin = box.next;
     }
 }
 
@@ -133,7 +212,7 @@ bool readMp4(QFile &f, AudioMetadata &meta)
 {
     meta.formatName = QStringLiteral("MPEG-4 Audio");
     const qint64 fileSize = f.size();
-    walkMp4(f, 0, fileSize, meta, 0);
+    setPayloadRange(walkTopLevel(f, fileSize, meta), meta);
     if (meta.channels == 0)
         meta.channels = 2; // the walk does not read sample descriptions
     if (meta.durationMs > 0) {

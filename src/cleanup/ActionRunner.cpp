@@ -1,5 +1,7 @@
 #include "cleanup/ActionRunner.h"
 
+#include "cleanup/FileOps.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -10,7 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
-#include <QStorageInfo>
+#include <QSet>
 
 #include <algorithm>
 
@@ -28,6 +30,10 @@ const QLatin1String kKeyEntries("entries");
 const QLatin1String kKeyFrom("from");
 const QLatin1String kKeyTo("to");
 const QLatin1String kKeySize("size");
+const QLatin1String kKeyComplete("complete");
+
+// A manifest of a million files is still far below this; anything larger is not one of ours.
+constexpr qint64 kMaxManifestBytes = qint64(512) << 20;
 
 constexpr int kMaxCollisionNumber = 9999;
 
@@ -94,12 +100,14 @@ QString relativeTarget(const QString &absolutePath, const QStringList &roots)
 }
 
 // The free place for a file: the target itself, or "<base> (<n>)<.suffix>" beside it.
-// Empty when every candidate is taken, so nothing is ever overwritten. `firstUntried` remembers,
+// Empty when every candidate is taken on disk or by an earlier file of the same batch, so nothing
+// is ever overwritten. `firstUntried` remembers,
 // per target, the numbers this call has already found taken, so that many copies of one name
 // cost one look each instead of one per earlier copy; every candidate is still checked.
-QString freeTarget(const QString &target, QHash<QString, int> &firstUntried)
+QString freeTarget(const QString &target, QHash<QString, int> &firstUntried, const QSet<QString> &taken)
 {
-    if (!occupied(target))
+    const auto isFree = [&taken](const QString &path) { return !taken.contains(path) && !occupied(path); };
+    if (isFree(target))
         return target;
     const QFileInfo info(target);
     const QDir folder = info.dir();
@@ -110,52 +118,10 @@ QString freeTarget(const QString &target, QHash<QString, int> &firstUntried)
     for (n = qMax(n, 2); n <= kMaxCollisionNumber; ++n) {
         const QString candidate =
             folder.filePath(QStringLiteral("%1 (%2)%3").arg(base, QString::number(n), dottedSuffix));
-        if (!occupied(candidate))
+        if (isFree(candidate))
             return candidate;
     }
     return QString();
-}
-
-bool sameVolume(const QString &from, const QString &to)
-{
-    const QStorageInfo a(QFileInfo(from).absolutePath());
-    const QStorageInfo b(QFileInfo(to).absolutePath());
-    return a.isValid() && b.isValid() && a.rootPath() == b.rootPath() && a.device() == b.device();
-}
-
-void keepModificationTime(const QString &path, const QDateTime &modified)
-{
-    if (!modified.isValid())
-        return;
-    QFile file(path);
-    if (file.open(QIODevice::ReadWrite))
-        file.setFileTime(modified, QFileDevice::FileModificationTime);
-}
-
-// Moves a file so that afterwards it exists exactly once, at `to` on success and at `from`
-// otherwise. Within one volume this is a rename. Across volumes the file is copied, the
-// copy's size checked, and only then the original removed; when the original cannot be
-// removed the copy is removed again. Renames are not tried across volumes because the
-// framework's own fall-back for them removes the original before the last buffered block
-// of the copy is known to be written.
-bool moveOnce(const QString &from, const QString &to)
-{
-    const QFileInfo source(from);
-    const qint64 size = source.size();
-    const QDateTime modified = source.lastModified();
-    if (sameVolume(from, to) && QFile::rename(from, to))
-        return true;
-    if (occupied(to) || !QFile::copy(from, to))
-        return false;
-    if (QFileInfo(to).size() != size) {
-        QFile::remove(to);
-        return false;
-    }
-    keepModificationTime(to, modified);
-    if (QFile::remove(from))
-        return true;
-    QFile::remove(to);
-    return false;
 }
 
 struct ManifestEntry
@@ -165,51 +131,238 @@ struct ManifestEntry
     qint64 size = 0;
 };
 
-QByteArray manifestBytes(const QString &batchFolder, const QList<ManifestEntry> &entries)
+QJsonObject entryObject(const ManifestEntry &entry)
+{
+    QJsonObject item;
+    item.insert(kKeyFrom, entry.from);
+    item.insert(kKeyTo, entry.to);
+    item.insert(kKeySize, double(entry.size));
+    return item;
+}
+
+// `complete` false marks a journal still in progress: its entries are the planned moves,
+// and the journal file beside it says which of them finished.
+QByteArray manifestBytes(const QString &batchFolder, const QList<ManifestEntry> &entries, bool complete)
 {
     QJsonArray list;
-    for (const ManifestEntry &entry : entries) {
-        QJsonObject item;
-        item.insert(kKeyFrom, entry.from);
-        item.insert(kKeyTo, entry.to);
-        item.insert(kKeySize, double(entry.size));
-        list.append(item);
-    }
+    for (const ManifestEntry &entry : entries)
+        list.append(entryObject(entry));
     QJsonObject root;
     root.insert(kKeyVersion, 1);
     root.insert(kKeyCreated, QDateTime::currentDateTime().toString(Qt::ISODate));
     root.insert(kKeyMode, ActionRunner::modeName(ActionRunner::Quarantine));
     root.insert(kKeyRoot, batchFolder);
+    root.insert(kKeyComplete, complete);
     root.insert(kKeyEntries, list);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-// Creates the manifest exclusively under the batch's own name, or under the next free name
-// of the same second when another process took that one meanwhile. A manifest that could not
-// be written completely is removed again. Returns the path, or empty when none was written.
-QString writeManifest(const QString &stamp, int batchNumber, const QByteArray &bytes)
+QString journalPathOf(const QString &manifestPath)
 {
-    const QDir dir(ActionRunner::manifestDirectory());
-    for (int n = batchNumber; n <= kMaxBatchesPerSecond; ++n) {
-        const QString path = dir.filePath(manifestFileName(batchName(stamp, n)));
-        if (occupied(path))
-            continue;
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return QString();
-        const bool written = file.write(bytes) == bytes.size() && file.flush();
-        file.close();
-        if (written && file.error() == QFileDevice::NoError)
-            return path;
-        file.remove();
-        return QString();
-    }
-    return QString();
+    QString path = manifestPath;
+    if (path.endsWith(QLatin1String(".json")))
+        path.chop(5);
+    return path + QLatin1String(".journal");
 }
 
-QJsonObject readJsonObject(QFile &file)
+// Reads a file of untrusted size; empty when it cannot be read or is implausibly large.
+QByteArray readBounded(const QString &path, QString *errorText)
 {
-    return QJsonDocument::fromJson(file.readAll()).object();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (errorText)
+            *errorText = file.errorString();
+        return QByteArray();
+    }
+    if (file.size() > kMaxManifestBytes) {
+        if (errorText)
+            *errorText = QObject::tr("the file is too large");
+        return QByteArray();
+    }
+    return file.readAll();
+}
+
+// The quarantined paths a journal records as moved, one JSON object a line. A line cut short
+// by a crash is ignored: its move is found on disk instead.
+QSet<QString> journalledMoves(const QString &manifestPath)
+{
+    QSet<QString> moved;
+    const QByteArray bytes = readBounded(journalPathOf(manifestPath), nullptr);
+    const QList<QByteArray> lines = bytes.split('\n');
+    for (const QByteArray &line : lines) {
+        const QString to = QJsonDocument::fromJson(line).object().value(kKeyTo).toString();
+        if (!to.isEmpty())
+            moved.insert(to);
+    }
+    return moved;
+}
+
+// A manifest's own batch: "undo-<batch>.json" belongs to the folder "<root>/<batch>".
+QString batchNameOfManifest(const QString &manifestPath)
+{
+    QString name = QFileInfo(manifestPath).fileName();
+    if (!name.startsWith(QLatin1String("undo-")) || !name.endsWith(QLatin1String(".json")))
+        return QString();
+    return name.mid(5, name.size() - 10);
+}
+
+bool isInside(const QString &path, const QString &folder)
+{
+    return !folder.isEmpty() && path.startsWith(folder + QLatin1Char('/'));
+}
+
+bool isRegularFile(const QFileInfo &info)
+{
+    return info.isFile() && !info.isSymLink();
+}
+
+// What undo may do with one entry. Every check is made before any file moves.
+struct UndoStep
+{
+    enum Kind { Skip, Restore, AlreadyBack, Fail } kind = Skip;
+    QString from;
+    QString to;
+    QString message;
+};
+
+UndoStep planUndo(const QJsonObject &entry, const QString &batch, const QString &canonicalBatch,
+                  const QSet<QString> &journalled, bool complete)
+{
+    UndoStep step;
+    step.from = entry.value(kKeyFrom).toString();
+    step.to = entry.value(kKeyTo).toString();
+    const qint64 size = qint64(entry.value(kKeySize).toDouble(-1));
+    if (step.from.isEmpty() || step.to.isEmpty())
+        return step;
+    step.kind = UndoStep::Fail;
+    if (!QDir::isAbsolutePath(step.from) || QDir::cleanPath(step.from) != step.from) {
+        step.message = QObject::tr("Refused to restore %1: the original place is not a plain absolute path")
+                           .arg(step.from);
+        return step;
+    }
+    const QFileInfo quarantined(step.to);
+    if (!isInside(QDir::cleanPath(step.to), batch) ||
+        (quarantined.exists() && !isInside(quarantined.canonicalFilePath(), canonicalBatch))) {
+        step.message =
+            QObject::tr("Refused to restore %1: it is not inside the clean-up's quarantine folder").arg(step.to);
+        return step;
+    }
+    const QFileInfo original(step.from);
+    if (original.exists() || original.isSymLink()) {
+        if (isRegularFile(original) && original.size() == size) {
+            step.kind = UndoStep::AlreadyBack;
+        } else {
+            step.message = QObject::tr("A file already exists at %1").arg(step.from);
+        }
+        return step;
+    }
+    if (!quarantined.exists() && !quarantined.isSymLink()) {
+        // A move that an interrupted clean-up never made leaves nothing to restore.
+        if (!complete && !journalled.contains(step.to))
+            step.kind = UndoStep::Skip;
+        else
+            step.message = QObject::tr("Quarantined copy missing: %1").arg(step.to);
+        return step;
+    }
+    if (!isRegularFile(quarantined)) {
+        step.message = QObject::tr("Refused to restore %1: it is not a regular file").arg(step.to);
+        return step;
+    }
+    if (quarantined.size() != size) {
+        step.message = QObject::tr("Refused to restore %1: its size changed since the clean-up").arg(step.to);
+        return step;
+    }
+    step.kind = UndoStep::Restore;
+    return step;
+}
+
+struct Batch
+{
+    QString folder;
+    QString manifest;
+    QString journal;
+    QList<ManifestEntry> planned;
+};
+
+// The quarantine places of the paths, in this batch folder, none taken on disk or twice in
+// the plan. Paths that cannot be planned become failures.
+QList<ManifestEntry> planMoves(const QStringList &paths, const QString &batchFolder, const QStringList &roots,
+                               ActionRunner::Result &result)
+{
+    QList<ManifestEntry> planned;
+    QHash<QString, int> firstUntried;
+    QSet<QString> taken;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (!info.exists()) {
+            ++result.failed;
+            result.errors << QObject::tr("%1 no longer exists").arg(path);
+            continue;
+        }
+        const QString from = info.absoluteFilePath();
+        QString to = freeTarget(QDir::cleanPath(batchFolder + QLatin1Char('/') + relativeTarget(from, roots)),
+                                firstUntried, taken);
+        if (!isRegularFile(info) || to.isEmpty()) {
+            ++result.failed;
+            result.errors << QObject::tr("Could not move %1").arg(path);
+            continue;
+        }
+        taken.insert(to);
+        planned.append({from, to, info.size()});
+    }
+    return planned;
+}
+
+// Claims a batch folder and creates its manifest with every planned move, both under the
+// same free name of this second, before anything moves. False, with `error` set, when no
+// manifest could be made: then nothing may move.
+bool openBatch(const QStringList &paths, const QString &stamp, const QDir &rootDir, const QStringList &roots,
+               Batch &batch, ActionRunner::Result &result, QString *error)
+{
+    const QDir manifestDir(ActionRunner::manifestDirectory());
+    if (!rootDir.exists() && !QDir().mkpath(rootDir.absolutePath())) {
+        *error = QObject::tr("cannot create the quarantine folder %1").arg(rootDir.absolutePath());
+        return false;
+    }
+    for (int n = firstFreeBatch(stamp, rootDir, manifestDir); n > 0 && n <= kMaxBatchesPerSecond; ++n) {
+        const QString name = batchName(stamp, n);
+        const QString manifest = manifestDir.filePath(manifestFileName(name));
+        if (occupied(manifest))
+            continue;
+        // mkdir fails on a folder that exists, so two calls never share a batch.
+        if (!rootDir.mkdir(name)) {
+            if (occupied(rootDir.filePath(name)))
+                continue;
+            *error = QObject::tr("cannot create a folder in %1").arg(rootDir.absolutePath());
+            return false;
+        }
+        batch.folder = rootDir.filePath(name);
+        ActionRunner::Result planning;
+        batch.planned = planMoves(paths, batch.folder, roots, planning);
+        QString why;
+        if (batch.planned.isEmpty() ||
+            FileOps::writeAtomically(manifest, manifestBytes(batch.folder, batch.planned, false), false, &why)) {
+            result.failed += planning.failed;
+            result.errors += planning.errors;
+            if (batch.planned.isEmpty()) {
+                rootDir.rmdir(name);
+                batch.folder.clear();
+            } else {
+                batch.manifest = manifest;
+                batch.journal = journalPathOf(manifest);
+            }
+            return true;
+        }
+        rootDir.rmdir(name);
+        batch.planned.clear();
+        // Another call took this manifest name meanwhile: plan again under the next one.
+        if (occupied(manifest))
+            continue;
+        *error = QObject::tr("the undo manifest cannot be written (%1)").arg(why);
+        return false;
+    }
+    *error = QObject::tr("every batch name of this second is taken");
+    return false;
 }
 
 } // namespace
@@ -253,135 +406,200 @@ QStringList ActionRunner::manifests()
     return paths;
 }
 
-ActionRunner::Result ActionRunner::execute(const QStringList &paths, Mode mode, const QString &quarantineRoot,
-                                           const QStringList &roots)
+namespace {
+
+// Recycle bin and permanent deletion: the operating system keeps no undo record of ours.
+ActionRunner::Result removeEach(const QStringList &paths, ActionRunner::Mode mode, const QAtomicInt *cancel)
 {
-    Result result;
-    const QString stamp = QDateTime::currentDateTime().toString(kStampFormat);
-
-    // A blank root would put the batch into whatever the working folder happens to be.
-    const QDir rootDir(
-        QDir(quarantineRoot.trimmed().isEmpty() ? defaultQuarantineRoot() : quarantineRoot).absolutePath());
-    int batchNumber = 0;
-    QString batchFolder;
-    if (mode == Quarantine) {
-        batchNumber = firstFreeBatch(stamp, rootDir, QDir(manifestDirectory()));
-        if (batchNumber > 0)
-            batchFolder = rootDir.filePath(batchName(stamp, batchNumber));
-    }
-
-    QList<ManifestEntry> entries;
-    QHash<QString, int> firstUntried;
+    ActionRunner::Result result;
     for (const QString &path : paths) {
+        if (cancel && cancel->loadRelaxed()) {
+            result.cancelled = true;
+            break;
+        }
         const QFileInfo info(path);
-        if (!info.exists()) {
+        if (!info.exists() && !info.isSymLink()) {
             ++result.failed;
             result.errors << QObject::tr("%1 no longer exists").arg(path);
             continue;
         }
         const qint64 size = info.size();
-        const QString from = info.absoluteFilePath();
-        QString to;
         bool ok = false;
         QString failure;
-        switch (mode) {
-        case RecycleBin: {
+        if (mode == ActionRunner::RecycleBin) {
             QFile file(path);
             ok = file.moveToTrash();
-            if (ok)
-                to = file.fileName();
-            else
+            if (!ok)
                 failure = QObject::tr("Recycle bin unavailable for %1").arg(path);
-            break;
-        }
-        case Delete:
-            ok = QFile::remove(path);
+        } else if (mode == ActionRunner::Delete) {
+            QString why;
+            ok = FileOps::removeFile(path, &why);
             if (!ok)
-                failure = QObject::tr("Could not delete %1").arg(path);
-            break;
-        case Quarantine:
-            if (!batchFolder.isEmpty()) {
-                to = freeTarget(QDir::cleanPath(batchFolder + QLatin1Char('/') + relativeTarget(from, roots)),
-                                firstUntried);
-                ok = !to.isEmpty() && QDir().mkpath(QFileInfo(to).absolutePath()) && moveOnce(path, to);
-            }
-            if (!ok)
-                failure = QObject::tr("Could not move %1").arg(path);
-            break;
-        default:
+                failure = QObject::tr("Could not delete %1: %2").arg(path, why);
+        } else {
             failure = QObject::tr("Could not move %1").arg(path);
-            break;
         }
         if (ok) {
             ++result.succeeded;
             result.bytesFreed += size;
-            entries.append({from, to, size});
         } else {
             ++result.failed;
             result.errors << failure;
         }
     }
+    return result;
+}
 
-    if (mode == Quarantine && !entries.isEmpty())
-        result.manifestPath = writeManifest(stamp, batchNumber, manifestBytes(batchFolder, entries));
+// Ends a quarantine batch: the manifest is rewritten with exactly the moves that happened,
+// or removed with its batch folder when none did.
+void closeBatch(const Batch &batch, const QList<ManifestEntry> &moved, ActionRunner::Result &result)
+{
+    if (moved.isEmpty()) {
+        QFile::remove(batch.manifest);
+        QFile::remove(batch.journal);
+        QDir().rmpath(batch.folder);
+        return;
+    }
+    result.manifestPath = batch.manifest;
+    QString why;
+    if (FileOps::writeAtomically(batch.manifest, manifestBytes(batch.folder, moved, true), true, &why)) {
+        QFile::remove(batch.journal);
+        result.manifestComplete = true;
+        return;
+    }
+    result.errors << QObject::tr("The undo manifest %1 could not be completed (%2); it still restores every "
+                                 "moved file.")
+                         .arg(QDir::toNativeSeparators(batch.manifest), why);
+}
+
+} // namespace
+
+ActionRunner::Result ActionRunner::execute(const QStringList &paths, Mode mode, const QString &quarantineRoot,
+                                           const QStringList &roots, const QAtomicInt *cancel)
+{
+    if (mode != Quarantine)
+        return removeEach(paths, mode, cancel);
+
+    Result result;
+    const QString stamp = QDateTime::currentDateTime().toString(kStampFormat);
+    // A blank root would put the batch into whatever the working folder happens to be.
+    const QDir rootDir(
+        QDir(quarantineRoot.trimmed().isEmpty() ? defaultQuarantineRoot() : quarantineRoot).absolutePath());
+    Batch batch;
+    QString why;
+    if (!openBatch(paths, stamp, rootDir, roots, batch, result, &why)) {
+        Result refused;
+        refused.failed = int(paths.size());
+        refused.errors << QObject::tr("Nothing was moved: %1.").arg(why);
+        return refused;
+    }
+
+    QList<ManifestEntry> moved;
+    for (const ManifestEntry &entry : std::as_const(batch.planned)) {
+        if (cancel && cancel->loadRelaxed()) {
+            result.cancelled = true;
+            break;
+        }
+        const QFileInfo info(entry.from);
+        if (!info.exists()) {
+            ++result.failed;
+            result.errors << QObject::tr("%1 no longer exists").arg(entry.from);
+            continue;
+        }
+        const qint64 size = info.size();
+        why = QObject::tr("cannot create its folder in the quarantine");
+        if (!QDir().mkpath(QFileInfo(entry.to).absolutePath()) || !FileOps::moveFile(entry.from, entry.to, &why)) {
+            ++result.failed;
+            result.errors << QObject::tr("Could not move %1: %2").arg(entry.from, why);
+            continue;
+        }
+        ++result.succeeded;
+        result.bytesFreed += size;
+        moved.append({entry.from, entry.to, size});
+        // The planned manifest already restores this move; the journal line tells an
+        // interrupted batch's moves from the ones it never made.
+        FileOps::appendDurably(batch.journal,
+                               QJsonDocument(entryObject(moved.last())).toJson(QJsonDocument::Compact) + '\n',
+                               nullptr);
+    }
+    if (!batch.manifest.isEmpty())
+        closeBatch(batch, moved, result);
     return result;
 }
 
 QString ActionRunner::describeManifest(const QString &manifestPath)
 {
-    QFile file(manifestPath);
-    if (!file.open(QIODevice::ReadOnly))
+    QString unused;
+    const QByteArray bytes = readBounded(manifestPath, &unused);
+    if (bytes.isEmpty())
         return QFileInfo(manifestPath).fileName();
-    const QJsonObject root = readJsonObject(file);
-    const qsizetype count = root.value(kKeyEntries).toArray().size();
+    const QJsonObject root = QJsonDocument::fromJson(bytes).object();
     const QString created = QDateTime::fromString(root.value(kKeyCreated).toString(), Qt::ISODate)
                                 .toString(QStringLiteral("d MMM yyyy h:mm ap"));
+    if (!root.value(kKeyComplete).toBool(true))
+        return QObject::tr("%1 - %2 file(s), interrupted")
+            .arg(created, QString::number(journalledMoves(manifestPath).size()));
+    const qsizetype count = root.value(kKeyEntries).toArray().size();
     return QObject::tr("%1 - %2 file(s)").arg(created, QString::number(count));
 }
 
 ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *error)
 {
     Result result;
-    QFile file(manifestPath);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QString why;
+    const QByteArray bytes = readBounded(manifestPath, &why);
+    if (bytes.isEmpty() && !why.isEmpty()) {
         if (error)
-            *error = QObject::tr("Cannot read manifest: %1").arg(file.errorString());
+            *error = QObject::tr("Cannot read manifest: %1").arg(why);
         return result;
     }
-    const QJsonValue list = readJsonObject(file).value(kKeyEntries);
-    file.close();
+    const QJsonObject root = QJsonDocument::fromJson(bytes).object();
+    const QJsonValue list = root.value(kKeyEntries);
     // A damaged manifest is the only record of where its files went: it is kept.
     const bool readable = list.isArray();
     if (!readable && error)
         *error = QObject::tr("Cannot read manifest: %1 is damaged; it has been kept.")
                      .arg(QDir::toNativeSeparators(manifestPath));
-    const QJsonArray entries = list.toArray();
 
-    for (const QJsonValue &value : entries) {
-        const QJsonObject entry = value.toObject();
-        const QString from = entry.value(kKeyFrom).toString();
-        const QString to = entry.value(kKeyTo).toString();
-        if (from.isEmpty() || to.isEmpty())
+    // Files are restored only from the manifest's own batch folder, named like the manifest.
+    QString batch = QDir::cleanPath(root.value(kKeyRoot).toString());
+    const QString ownName = batchNameOfManifest(manifestPath);
+    if (!QDir::isAbsolutePath(batch) || ownName.isEmpty() || QFileInfo(batch).fileName() != ownName)
+        batch.clear();
+    const QString canonicalBatch = batch.isEmpty() ? QString() : QFileInfo(batch).canonicalFilePath();
+    const bool complete = root.value(kKeyComplete).toBool(true);
+    const QSet<QString> journalled = complete ? QSet<QString>() : journalledMoves(manifestPath);
+
+    QList<UndoStep> steps;
+    for (const QJsonValue &value : list.toArray())
+        steps.append(planUndo(value.toObject(), batch, canonicalBatch, journalled, complete));
+    for (const UndoStep &step : std::as_const(steps)) {
+        switch (step.kind) {
+        case UndoStep::Skip:
             continue;
-        QString failure;
-        // The original place is looked at first, so that an entry already restored (by an
-        // earlier, partly failed undo or by hand) reports that its file is back.
-        if (occupied(from))
-            failure = QObject::tr("A file already exists at %1").arg(from);
-        else if (!QFileInfo::exists(to))
-            failure = QObject::tr("Quarantined copy missing: %1").arg(to);
-        else if (!QDir().mkpath(QFileInfo(from).absolutePath()) || !moveOnce(to, from))
-            failure = QObject::tr("Could not restore %1").arg(from);
-        if (failure.isEmpty()) {
+        case UndoStep::AlreadyBack:
+            ++result.succeeded;
+            continue;
+        case UndoStep::Fail:
+            ++result.failed;
+            result.errors << step.message;
+            continue;
+        case UndoStep::Restore:
+            break;
+        }
+        why = QObject::tr("cannot create its folder");
+        if (QDir().mkpath(QFileInfo(step.from).absolutePath()) && FileOps::moveFile(step.to, step.from, &why)) {
             ++result.succeeded;
         } else {
             ++result.failed;
-            result.errors << failure;
+            result.errors << QObject::tr("Could not restore %1: %2").arg(step.from, why);
         }
     }
 
-    if (result.failed == 0 && readable)
+    if (result.failed == 0 && readable) {
         QFile::remove(manifestPath);
+        QFile::remove(journalPathOf(manifestPath));
+    }
     return result;
 }
 

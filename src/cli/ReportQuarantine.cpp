@@ -1,34 +1,27 @@
 #include "cli/ReportQuarantine.h"
 
 #include "audio/Hasher.h"
+#include "cleanup/RemovalGuard.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSet>
+#include <QHash>
 
 namespace rvw {
 
 namespace {
 
-struct FileEntry
-{
-    QString path;
-    bool keep = false;
-    QString sha256;
-};
-
 // The copy still holds the bytes the report hashed. A report made without whole-file
-// hashes cannot vouch for any file, so nothing of it is moved.
-bool unchanged(const FileEntry &f, QString &why)
+// hashes cannot vouch for a copy to remove, so nothing of it is moved.
+bool unchanged(const RemovalGuard::File &f, const QHash<QString, QString> &sha256, QString &why)
 {
-    if (!QFileInfo(f.path).isFile()) {
-        why = QStringLiteral("%1 no longer exists").arg(f.path);
-        return false;
-    }
-    if (f.sha256.isEmpty()) {
+    const QString expected = sha256.value(f.path);
+    if (expected.isEmpty()) {
+        if (f.keep)
+            return true;
         why = QStringLiteral("%1 has no SHA-256 in the report").arg(f.path);
         return false;
     }
@@ -38,7 +31,7 @@ bool unchanged(const FileEntry &f, QString &why)
         why = error.isEmpty() ? QStringLiteral("Cannot read %1").arg(f.path) : error;
         return false;
     }
-    if (now.compare(f.sha256, Qt::CaseInsensitive) != 0) {
+    if (now.compare(expected, Qt::CaseInsensitive) != 0) {
         why = QStringLiteral("%1 changed since the report").arg(f.path);
         return false;
     }
@@ -71,63 +64,36 @@ bool ReportQuarantine::plan(const QString &reportPath, Plan &plan, QString *erro
     for (const QJsonValue &r : root.value(QStringLiteral("roots")).toArray())
         plan.roots.append(r.toString());
 
-    QSet<QString> planned;
-    const QJsonArray groups = root.value(QStringLiteral("duplicateGroups")).toArray();
-    for (const QJsonValue &gv : groups) {
+    QList<RemovalGuard::Group> groups;
+    QHash<QString, QString> sha256;
+    for (const QJsonValue &gv : root.value(QStringLiteral("duplicateGroups")).toArray()) {
         const QJsonObject g = gv.toObject();
-        const QString label = QStringLiteral("Group %1").arg(g.value(QStringLiteral("id")).toInt());
-        QList<FileEntry> files;
+        RemovalGuard::Group group;
+        group.id = g.value(QStringLiteral("id")).toInt();
         for (const QJsonValue &fv : g.value(QStringLiteral("files")).toArray()) {
             const QJsonObject f = fv.toObject();
-            FileEntry e;
-            e.path = f.value(QStringLiteral("path")).toString();
-            e.keep = f.value(QStringLiteral("keep")).toBool(true); // anything unclear is kept
-            e.sha256 = f.value(QStringLiteral("sha256")).toString();
-            if (!e.path.isEmpty())
-                files.append(e);
-        }
-        QList<FileEntry> keepers;
-        QList<FileEntry> removals;
-        for (const FileEntry &e : std::as_const(files))
-            (e.keep ? keepers : removals).append(e);
-        if (removals.isEmpty())
-            continue;
-        if (keepers.isEmpty()) {
-            plan.skipped.append(
-                QStringLiteral("%1: every copy is marked for removal; the group is left alone").arg(label));
-            continue;
-        }
-        // At least one kept copy must still be there as reported, or the removals could
-        // leave no copy at all.
-        bool keeperIntact = false;
-        QString why;
-        for (const FileEntry &k : std::as_const(keepers)) {
-            if (QFileInfo(k.path).isFile() && (k.sha256.isEmpty() || unchanged(k, why))) {
-                keeperIntact = true;
-                break;
-            }
-        }
-        if (!keeperIntact) {
-            plan.skipped.append(
-                QStringLiteral("%1: no copy marked to keep is still as reported; the group is left alone").arg(label));
-            continue;
-        }
-        for (const FileEntry &r : std::as_const(removals)) {
-            const QString key = QFileInfo(r.path).absoluteFilePath();
-            if (planned.contains(key))
+            RemovalGuard::File entry;
+            // Paths are made absolute against the current folder, the way the user typed them.
+            const QString path = f.value(QStringLiteral("path")).toString();
+            if (path.isEmpty())
                 continue;
-            if (!unchanged(r, why)) {
-                plan.skipped.append(why + QStringLiteral("; skipped"));
-                continue;
-            }
-            planned.insert(key);
-            Move m;
-            m.path = key;
-            m.size = QFileInfo(key).size();
-            plan.moves.append(m);
-            plan.bytes += m.size;
+            entry.path = QFileInfo(path).absoluteFilePath();
+            entry.keep = f.value(QStringLiteral("keep")).toBool(true); // anything unclear is kept
+            entry.size = qint64(f.value(QStringLiteral("sizeBytes")).toDouble(-1));
+            const QString hash = f.value(QStringLiteral("sha256")).toString();
+            if (!hash.isEmpty())
+                sha256.insert(entry.path, hash);
+            group.files.append(entry);
         }
+        groups.append(group);
     }
+
+    const RemovalGuard::Plan guarded = RemovalGuard::plan(
+        groups, [&sha256](const RemovalGuard::File &f, QString &why) { return unchanged(f, sha256, why); });
+    plan.skipped = guarded.notes;
+    plan.bytes = guarded.bytes;
+    for (const QString &path : guarded.paths)
+        plan.moves.append({path, QFileInfo(path).size()});
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "report/ReportWriter.h"
 #include "scan/ScanController.h"
 
+#include <QAtomicInt>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -35,11 +36,29 @@ enum ExitCode
     Interrupted = 130
 };
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// The number of the signal that asked to stop, 0 while none did. Lock-free, so a signal
+// handler may set it; the clean-up reads it between two files.
+QAtomicInt g_interrupted(0);
 
-extern "C" void onInterrupt(int)
+extern "C" void onInterrupt(int signal)
 {
-    g_interrupted = 1;
+    g_interrupted.storeRelaxed(signal);
+}
+
+// 128 plus the signal's number, as shells report a process ended by that signal.
+int interruptedExitCode()
+{
+    const int signal = g_interrupted.loadRelaxed();
+    return signal > 0 ? 128 + signal : int(Interrupted);
+}
+
+void catchStopSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 void err(const QString &text)
@@ -67,7 +86,7 @@ void printSummary(const QList<TrackInfo> &tracks, const QList<MatchGroup> &group
     for (const MatchGroup &g : groups) {
         if (g.tier >= Identical && g.tier <= Metadata)
             ++perTier[g.tier];
-        redundant += int(g.members.size()) - 1;
+        redundant += g.redundantCount();
         reclaimable += g.reclaimableBytes;
     }
     out(QStringLiteral("Files scanned: %1").arg(tracks.size()));
@@ -112,9 +131,9 @@ int runScan(const CliCommand &cmd)
         [&](const QList<TrackInfo> &tracks, const QList<MatchGroup> &groups, bool cancelled,
             qint64 elapsedMs) {
             progress.finish();
-            if (cancelled || g_interrupted) {
+            if (cancelled || g_interrupted.loadRelaxed()) {
                 err(QStringLiteral("Scan cancelled; finished analyses are kept in the cache."));
-                exitCode = Interrupted;
+                exitCode = interruptedExitCode();
                 QCoreApplication::exit(0);
                 return;
             }
@@ -136,7 +155,7 @@ int runScan(const CliCommand &cmd)
     // A signal handler may only set a flag; the event loop turns it into a cancel.
     QTimer interruptWatch;
     QObject::connect(&interruptWatch, &QTimer::timeout, qApp, [controller, &progress] {
-        if (g_interrupted) {
+        if (g_interrupted.loadRelaxed()) {
             static bool told = false;
             if (!told) {
                 told = true;
@@ -184,21 +203,25 @@ int runQuarantine(const CliCommand &cmd)
     QStringList paths;
     for (const ReportQuarantine::Move &m : std::as_const(plan.moves))
         paths.append(m.path);
-    const ActionRunner::Result r = ActionRunner::execute(paths, ActionRunner::Quarantine, root, plan.roots);
+    // A stop signal ends the batch after the file in hand, with its manifest closed.
+    catchStopSignals();
+    const ActionRunner::Result r =
+        ActionRunner::execute(paths, ActionRunner::Quarantine, root, plan.roots, &g_interrupted);
     for (const QString &e : r.errors)
         err(e);
     out(QStringLiteral("Moved %1 file(s) into %2, freeing %3; %4 failed.")
             .arg(r.succeeded)
             .arg(QDir::toNativeSeparators(root), dataSize(r.bytesFreed))
             .arg(r.failed));
-    if (r.succeeded > 0) {
-        if (r.manifestPath.isEmpty())
-            err(QStringLiteral("No undo manifest could be written: this clean-up cannot be undone with "
-                               "'ravelwick-cli undo'. The files are in %1.")
-                    .arg(QDir::toNativeSeparators(root)));
-        else
-            out(QStringLiteral("Undo manifest: %1").arg(r.manifestPath));
+    if (!r.manifestPath.isEmpty())
+        out(QStringLiteral("Undo manifest: %1").arg(r.manifestPath));
+    if (r.cancelled) {
+        err(QStringLiteral("Interrupted: %1 file(s) were left in place.")
+                .arg(paths.size() - r.succeeded - r.failed));
+        return interruptedExitCode();
     }
+    if (r.succeeded > 0 && !r.manifestComplete)
+        return UsageOrIoError;
     return r.failed == 0 && plan.skipped.isEmpty() ? 0 : 1;
 }
 
@@ -265,10 +288,6 @@ int main(int argc, char *argv[])
     }
 
     QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    catchStopSignals();
     return runScan(cmd);
 }

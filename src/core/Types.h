@@ -71,14 +71,30 @@ struct TrackInfo
 };
 
 // A set of files judged to be copies of one another; members are TrackInfo::id values.
+// A metadata match can join different recordings of one song (a studio take and a live
+// one), so a group keeps one copy of each recording: `keeper` plus `alsoKept`.
 struct MatchGroup
 {
     int id = 0;
     MatchTier tier = Unmatched;
     QList<int> members;
+    // Parallel to members: members with the same number are copies of one recording. Empty
+    // means the whole group is one recording.
+    QList<int> recordings;
     int keeper = -1;
+    QList<int> alsoKept; // the best copy of each recording that does not hold the keeper
     double confidence = 1.0;
     qint64 reclaimableBytes = 0;
+
+    bool isKept(int track) const { return track == keeper || alsoKept.contains(track); }
+    // Members proposed for removal.
+    int redundantCount() const
+    {
+        int n = 0;
+        for (int m : members)
+            n += isKept(m) ? 0 : 1;
+        return n;
+    }
 };
 
 struct FingerprintResult
@@ -95,7 +111,12 @@ struct ScanOptions
 {
     QStringList folders;
     QStringList extensions{"mp3", "flac", "wav", "m4a", "aac", "ogg", "opus", "aiff", "aif", "wma", "mp2"};
-    QStringList excludes{"*/.Trash/*", "*/#recycle/*", "*/Ravelwick Quarantine/*"};
+    // Trash and recycle folders of the desktops, NAS systems and operating systems, and our own
+    // quarantine under its default name, at any depth.
+    QStringList excludes{"*/.Trash/*",   "*/#recycle/*", "*/Ravelwick Quarantine/*",
+                         "*/.Trash-*/*", "*/.Trashes/*", "*/$RECYCLE.BIN/*"};
+    // Never scanned, whatever the excludes say; empty means ActionRunner::defaultQuarantineRoot().
+    QString quarantineRoot;
     bool followSymlinks = false;
     bool includeHidden = false;
     qint64 minBytes = 32768;

@@ -124,7 +124,7 @@ struct ReportWriter::Builder
         : tracks(t), groups(g), options(o)
     {
         for (const MatchGroup &group : groups) {
-            redundantFiles += qMax(0, int(group.members.size()) - 1);
+            redundantFiles += group.redundantCount();
             reclaimable += group.reclaimableBytes;
         }
         const QDateTime now = QDateTime::currentDateTime();
@@ -132,13 +132,13 @@ struct ReportWriter::Builder
         isoTime = now.toString(Qt::ISODate);
     }
 
-    // Calls visit(track, isKeeper) for each member that names a track, in the group's order.
+    // Calls visit(track, kept) for each member that names a track, in the group's order.
     template <typename Visit> void forEachMember(const MatchGroup &group, Visit visit) const
     {
         for (int index : group.members) {
             if (index < 0 || index >= tracks.size())
                 continue;
-            visit(tracks.at(index), index == group.keeper);
+            visit(tracks.at(index), group.isKept(index));
         }
     }
 

@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -270,9 +271,13 @@ void linkMetadata(const QList<TrackInfo> &tracks, const ScanOptions &options, Un
     QHash<QString, QList<int>> buckets;
     for (int i = 0; i < tracks.size(); ++i) {
         const TrackInfo &t = tracks[i];
-        if (t.title.isEmpty() || t.artist.isEmpty())
+        const QString artist = normaliseForMatching(t.artist);
+        const QString title = normaliseForMatching(t.title);
+        // A tag made only of qualifiers or signs says nothing about the song: grouping by the
+        // other part alone would join every song of an artist.
+        if (artist.isEmpty() || title.isEmpty())
             continue;
-        const QString key = normaliseForMatching(t.artist) + QChar(0x1F) + normaliseForMatching(t.title);
+        const QString key = artist + QChar(0x1F) + title;
         if (key.size() > 3)
             buckets[key].append(i);
     }
@@ -359,22 +364,90 @@ bool isBetter(const TrackInfo &c, const TrackInfo &best, const ScanOptions &opti
     }
 }
 
+// The candidate proposed for keeping; -1 when none names a track.
+int bestOf(const QList<int> &candidates, const QList<TrackInfo> &tracks, const ScanOptions &options)
+{
+    int best = -1;
+    for (int c : candidates) {
+        if (c < 0 || c >= tracks.size())
+            continue;
+        if (best < 0 || isBetter(tracks[c], tracks[best], options))
+            best = c;
+    }
+    return best;
+}
+
+// Recording numbers of a group's members, parallel to them. A list that does not match the
+// members is not trusted: every member then counts as its own recording, so no copy that
+// could be the last of its recording is proposed for removal.
+QList<int> recordingNumbers(const MatchGroup &group)
+{
+    if (group.recordings.isEmpty())
+        return QList<int>(group.members.size(), 0);
+    if (group.recordings.size() == group.members.size())
+        return group.recordings;
+    QList<int> own(group.members.size());
+    for (qsizetype i = 0; i < own.size(); ++i)
+        own[i] = int(i);
+    return own;
+}
+
+bool isMark(char32_t c)
+{
+    const QChar::Category category = QChar::category(c);
+    return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining ||
+           category == QChar::Mark_Enclosing;
+}
+
+// Keeps the letters and digits of a decomposed text, with the marks of letters outside the
+// Latin script (Devanagari vowel signs, Thai tone marks and the like are part of the word),
+// and turns every run of spaces, of any kind, into one space between words. Accents on
+// Latin letters are dropped on purpose: tags write "Beyoncé" and "Beyonce" for one artist.
+QString keepWordCharacters(const QString &decomposed)
+{
+    const QList<uint> in = decomposed.toUcs4();
+    std::u32string out;
+    out.reserve(size_t(in.size()));
+    bool marksBelong = false;
+    bool spaceDue = false;
+    for (const uint u : in) {
+        const char32_t c = char32_t(u);
+        if (isMark(c)) {
+            if (marksBelong)
+                out.push_back(c);
+            continue;
+        }
+        marksBelong = false;
+        if (QChar::isLetterOrNumber(c)) {
+            if (spaceDue && !out.empty())
+                out.push_back(U' ');
+            spaceDue = false;
+            out.push_back(c);
+            marksBelong = QChar::isLetter(c) && QChar::script(c) != QChar::Script_Latin;
+        } else if (QChar::isSpace(c)) {
+            spaceDue = true;
+        }
+    }
+    return QString::fromUcs4(out.data(), qsizetype(out.size()));
+}
+
 } // namespace
 
 QString normaliseForMatching(const QString &text)
 {
+    // Qualifier words count only as whole words: "(Meditation)" is a title, not an edit.
     static const QRegularExpression qualifier(
-        QStringLiteral("\\s*[\\(\\[\\{][^\\)\\]\\}]*(remaster|remix|version|edit|mono|stereo|live|explicit|clean|"
-                       "deluxe|bonus)[^\\)\\]\\}]*[\\)\\]\\}]"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression other(QStringLiteral("[^a-z0-9 ]"));
-    static const QRegularExpression spaces(QStringLiteral("\\s+"));
+        QStringLiteral("\\s*[\\(\\[\\{][^\\)\\]\\}]*\\b(remaster(ed|s)?|remix(ed|es)?|versions?|edit(ed|ion)?|"
+                       "mono|stereo|live|explicit|clean|deluxe|bonus)\\b[^\\)\\]\\}]*[\\)\\]\\}]"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    // No real artist or title comes near this length; the cap bounds the work on a hostile tag.
+    constexpr qsizetype kMaxLength = 1024;
 
-    QString s = text.toLower();
+    // The compatibility form makes full-width and other presentation forms plain letters
+    // and digits before anything is compared.
+    QString s = text.left(kMaxLength).normalized(QString::NormalizationForm_KC).toCaseFolded();
     s.remove(qualifier);
-    s.remove(other);
-    s.replace(spaces, QStringLiteral(" "));
-    s = s.trimmed();
+    s = keepWordCharacters(s.normalized(QString::NormalizationForm_D)).normalized(QString::NormalizationForm_C);
     if (s.startsWith(QLatin1String("the ")))
         s.remove(0, 4);
     return s;
@@ -385,14 +458,41 @@ int DuplicateGrouper::chooseKeeper(const MatchGroup &group, const QList<TrackInf
 {
     if (group.members.isEmpty())
         return -1;
-    int best = group.members.first();
-    for (int c : group.members) {
-        if (c < 0 || c >= tracks.size() || best < 0 || best >= tracks.size())
-            continue;
-        if (isBetter(tracks[c], tracks[best], options))
-            best = c;
+    return bestOf(group.members, tracks, options);
+}
+
+void DuplicateGrouper::setKeeper(MatchGroup &group, int keeper, const QList<TrackInfo> &tracks,
+                                 const ScanOptions &options)
+{
+    group.keeper = keeper;
+    group.alsoKept.clear();
+    const QList<int> numbers = recordingNumbers(group);
+    QHash<int, QList<int>> copies;
+    QList<int> order;
+    QSet<int> keepersRecording;
+    for (qsizetype i = 0; i < group.members.size(); ++i) {
+        const int m = group.members[i];
+        auto it = copies.find(numbers[i]);
+        if (it == copies.end()) {
+            it = copies.insert(numbers[i], {});
+            order.append(numbers[i]);
+        }
+        it->append(m);
+        if (m == keeper)
+            keepersRecording.insert(numbers[i]);
     }
-    return best;
+    for (int r : std::as_const(order)) {
+        if (keepersRecording.contains(r))
+            continue;
+        const int best = bestOf(copies.value(r), tracks, options);
+        if (best >= 0)
+            group.alsoKept.append(best);
+    }
+    group.reclaimableBytes = 0;
+    for (int m : std::as_const(group.members)) {
+        if (m >= 0 && m < tracks.size() && !group.isKept(m))
+            group.reclaimableBytes += tracks[m].size;
+    }
 }
 
 QList<MatchGroup> DuplicateGrouper::group(const QList<TrackInfo> &tracks, const ScanOptions &options,
@@ -414,6 +514,8 @@ QList<MatchGroup> DuplicateGrouper::group(const QList<TrackInfo> &tracks, const 
     }
     if (options.detectAcoustic && !cancel.loadRelaxed())
         linkAcoustic(tracks, options, cancel, report, uf);
+    // Metadata links join songs, not recordings; what was joined before them is one recording.
+    UnionFind sameRecording = uf;
     if (options.detectMetadata && !cancel.loadRelaxed()) {
         report.coarse(3, "Comparing metadata");
         linkMetadata(tracks, options, uf);
@@ -442,12 +544,15 @@ QList<MatchGroup> DuplicateGrouper::group(const QList<TrackInfo> &tracks, const 
         std::sort(g.members.begin(), g.members.end(), [&](int a, int b) {
             return QString::localeAwareCompare(tracks[a].path, tracks[b].path) < 0;
         });
-        g.keeper = chooseKeeper(g, tracks, options);
-        g.reclaimableBytes = 0;
+        QHash<int, int> numberOfRoot;
         for (int m : std::as_const(g.members)) {
-            if (m != g.keeper)
-                g.reclaimableBytes += tracks[m].size;
+            const int r = sameRecording.find(m);
+            auto it = numberOfRoot.constFind(r);
+            if (it == numberOfRoot.constEnd())
+                it = numberOfRoot.insert(r, int(numberOfRoot.size()));
+            g.recordings.append(it.value());
         }
+        setKeeper(g, chooseKeeper(g, tracks, options), tracks, options);
         g.confidence = confidenceFor(g.tier);
         result.append(g);
     }

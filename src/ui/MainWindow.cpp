@@ -2,8 +2,10 @@
 
 #include "app/AppInfo.h"
 #include "cleanup/ActionRunner.h"
+#include "cleanup/RemovalGuard.h"
 #include "report/ReportWriter.h"
 #include "scan/CacheDatabase.h"
+#include "scan/DuplicateGrouper.h"
 #include "scan/ScanController.h"
 #include "ui/AboutDialog.h"
 #include "ui/ComparePlayer.h"
@@ -419,6 +421,7 @@ ScanOptions MainWindow::currentOptions() const
 {
     ScanOptions o = m_options;
     o.folders = scanFolders();
+    o.quarantineRoot = m_quarantineRoot;
     return o;
 }
 
@@ -564,7 +567,7 @@ void MainWindow::populateResults()
         for (int t : group.members) {
             if (t < 0 || t >= m_tracks.size())
                 continue;
-            parent->appendRow(Results::fileRow(m_tracks.at(t), t, g, t == group.keeper));
+            parent->appendRow(Results::fileRow(m_tracks.at(t), t, g, group.isKept(t)));
         }
     }
     m_tree->expandAll();
@@ -758,30 +761,48 @@ void MainWindow::onFilterChanged(const QString &text)
 
 void MainWindow::onRemoveSelected()
 {
-    const QStringList paths = checkedPaths();
-    if (paths.isEmpty()) {
+    if (checkedPaths().isEmpty()) {
         QMessageBox::information(this, tr("Nothing selected"),
                                  tr("Tick the copies you want removed, or use Select All Duplicates."));
         return;
     }
-    for (int g = 0; g < m_model->rowCount(); ++g) {
-        QStandardItem *group = m_model->item(g, 0);
-        int ticked = 0;
+    // Checked against the disk as it is now: a copy to keep may have been moved or changed
+    // since the scan, and then its group must not lose the others.
+    const RemovalGuard::Plan plan =
+        RemovalGuard::plan(Results::removalGroups(*m_model, m_tracks, m_groups));
+    if (!plan.refused.isEmpty()) {
+        const int row = plan.refused.first();
+        QStandardItem *group = m_model->item(row, 0);
+        const int gi = group->data(Results::GroupIndexRole).toInt();
+        const int id = gi >= 0 && gi < m_groups.size() ? m_groups.at(gi).id : gi;
+        bool allTicked = true;
         for (int r = 0; r < group->rowCount(); ++r)
-            ticked += group->child(r, 0)->checkState() == Qt::Checked ? 1 : 0;
-        if (group->rowCount() > 0 && ticked == group->rowCount()) {
-            const int gi = group->data(Results::GroupIndexRole).toInt();
-            const int id = gi >= 0 && gi < m_groups.size() ? m_groups.at(gi).id : gi;
-            m_tree->setCurrentIndex(group->index());
+            allTicked = allTicked && group->child(r, 0)->checkState() == Qt::Checked;
+        // A hidden group would be refused without the user being able to see it.
+        m_tree->setRowHidden(row, QModelIndex(), false);
+        for (int r = 0; r < group->rowCount(); ++r)
+            m_tree->setRowHidden(r, group->index(), false);
+        m_tree->setCurrentIndex(group->index());
+        if (allTicked)
             QMessageBox::warning(
                 this, tr("Every copy selected"),
                 tr("Group %1 has all of its copies ticked for removal. Untick at least one so a "
                    "copy survives.")
                     .arg(id));
-            return;
-        }
+        else
+            QMessageBox::warning(this, tr("Kept copy missing"),
+                                 tr("Group %1 has no unticked copy that is still on disk as it was scanned: "
+                                    "removing the others could lose the last copy. Untick a copy that is "
+                                    "still there, or scan again.")
+                                     .arg(id));
+        return;
     }
-    const qint64 bytes = sizeOnDisk(paths);
+    for (const QString &note : plan.notes)
+        onLogMessage(note);
+    if (plan.paths.isEmpty())
+        return;
+    const QStringList &paths = plan.paths;
+    const qint64 bytes = plan.bytes;
 
     QDialog dialog(this);
     dialog.setObjectName(QStringLiteral("removeDialog"));
@@ -851,15 +872,6 @@ void MainWindow::onRemoveSelected()
                      .arg(formatBytes(result.bytesFreed)));
     for (const QString &e : result.errors)
         onLogMessage(e);
-    // Files moved into the quarantine without an undo record cannot be restored from here;
-    // saying nothing would let the user believe the clean-up is reversible.
-    const bool unrecorded =
-        mode == ActionRunner::Quarantine && result.succeeded > 0 && result.manifestPath.isEmpty();
-    if (unrecorded)
-        onLogMessage(
-            tr("No undo record could be written for this clean-up; the moved files are in %1 and cannot "
-               "be restored from the program.")
-                .arg(QDir::toNativeSeparators(m_quarantineRoot)));
 
     QString text =
         tr("Removed %1 file(s), freeing %2.").arg(result.succeeded).arg(formatBytes(result.bytesFreed));
@@ -867,11 +879,6 @@ void MainWindow::onRemoveSelected()
         text += tr("\n\n%1 file(s) could not be removed - see the Activity Log.").arg(result.failed);
     if (!result.manifestPath.isEmpty())
         text += tr("\n\nThis clean-up can be reversed from Tools > Undo Previous Clean-up.");
-    else if (unrecorded)
-        text +=
-            tr("\n\nThis clean-up cannot be undone from the program: no undo record could be written. The "
-               "moved files are in %1.")
-                .arg(QDir::toNativeSeparators(m_quarantineRoot));
     QMessageBox::information(this, tr("Clean-up complete"), text);
 
     pruneResults();
@@ -983,13 +990,8 @@ void MainWindow::keepInstead(int groupIndex, int trackIndex)
     if (groupIndex < 0 || groupIndex >= m_groups.size())
         return;
     MatchGroup &group = m_groups[groupIndex];
-    group.keeper = trackIndex;
-    qint64 reclaimable = 0;
-    for (int m : group.members) {
-        if (m != trackIndex && m >= 0 && m < m_tracks.size())
-            reclaimable += m_tracks.at(m).size;
-    }
-    group.reclaimableBytes = reclaimable;
+    // Recomputes the other recordings' copies too: the new keeper may belong to one of them.
+    DuplicateGrouper::setKeeper(group, trackIndex, m_tracks, currentOptions());
 
     for (int g = 0; g < m_model->rowCount(); ++g) {
         QStandardItem *row = m_model->item(g, 0);
@@ -997,10 +999,10 @@ void MainWindow::keepInstead(int groupIndex, int trackIndex)
             continue;
         for (int r = 0; r < row->rowCount(); ++r) {
             QStandardItem *file = row->child(r, 0);
-            const bool keeper = file->data(Results::TrackIndexRole).toInt() == trackIndex;
-            file->setData(keeper, Results::KeeperRole);
-            file->setCheckState(keeper ? Qt::Unchecked : Qt::Checked);
-            Results::setMatchCell(row->child(r, Results::MatchColumn), keeper);
+            const bool kept = group.isKept(file->data(Results::TrackIndexRole).toInt());
+            file->setData(kept, Results::KeeperRole);
+            file->setCheckState(kept ? Qt::Unchecked : Qt::Checked);
+            Results::setMatchCell(row->child(r, Results::MatchColumn), kept);
         }
     }
     updateSummary();

@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QLocale>
-#include <QStandardItem>
+#include <QStandardItemModel>
 
 namespace rvw {
 namespace Results {
@@ -117,6 +117,28 @@ QList<QStandardItem *> fileRow(const TrackInfo &track, int trackIndex, int group
         << cell(track.mtime.toString(QStringLiteral("d MMM yyyy h:mm ap")))
         << cell(QFileInfo(track.path).absolutePath());
     return row;
+}
+
+QList<RemovalGuard::Group> removalGroups(const QStandardItemModel &model, const QList<TrackInfo> &tracks,
+                                         const QList<MatchGroup> &groups)
+{
+    QList<RemovalGuard::Group> result;
+    for (int g = 0; g < model.rowCount(); ++g) {
+        const QStandardItem *row = model.item(g, 0);
+        RemovalGuard::Group group;
+        const int gi = row->data(GroupIndexRole).toInt();
+        group.id = gi >= 0 && gi < groups.size() ? groups.at(gi).id : gi;
+        for (int r = 0; r < row->rowCount(); ++r) {
+            const QStandardItem *file = row->child(r, 0);
+            bool ok = false;
+            const int t = file->data(TrackIndexRole).toInt(&ok);
+            if (!ok || t < 0 || t >= tracks.size())
+                continue;
+            group.files.append({tracks.at(t).path, file->checkState() != Qt::Checked, tracks.at(t).size});
+        }
+        result.append(group);
+    }
+    return result;
 }
 
 } // namespace Results

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cleanup/RemovalGuard.h"
 #include "core/Types.h"
 
 #include <QColor>
@@ -7,6 +8,7 @@
 #include <QString>
 
 class QStandardItem;
+class QStandardItemModel;
 
 namespace rvw {
 
@@ -47,6 +49,11 @@ QList<QStandardItem *> fileRow(const TrackInfo &track, int trackIndex, int group
 
 // Writes the "Match" cell of a file row for a keeper or a duplicate.
 void setMatchCell(QStandardItem *cell, bool keeper);
+
+// The tree's groups as a clean-up sees them: a ticked file is to be removed, any other is
+// kept, each with the size it was scanned with. In the order of the group rows.
+QList<RemovalGuard::Group> removalGroups(const QStandardItemModel &model, const QList<TrackInfo> &tracks,
+                                         const QList<MatchGroup> &groups);
 
 } // namespace Results
 } // namespace rvw

@@ -621,10 +621,21 @@ private slots:
             << "m4a" << atom("moov", atom("udta", atom("meta", QByteArray(4, '\0') + badGenre))) + mdat
             << true << ex("genre=;title=");
         // Atoms nested deeper than the walk goes are never read.
-        QByteArray deep = atom("mdat", "zz");
+        QByteArray deep = mvhd(1000, 5000);
         for (int i = 0; i < 9; ++i)
             deep = atom("moov", deep);
-        QTest::newRow("walk stops at depth 8") << "mp4" << deep << false << ex("hasAudioRange=false");
+        QTest::newRow("walk stops at depth 8") << "mp4" << deep + mdat << true << ex("durationMs=0");
+        // Fragmented: one mdat per fragment, then a random-access index.
+        const QByteArray moof = atom("moof", atom("mfhd", be32(0) + be32(1)));
+        const QByteArray fragments = moof + atom("mdat", QByteArray(300, 'a')) + moof + mdat;
+        QTest::newRow("fragments: first moof to the end of the last mdat, mfra left out")
+            << "m4a" << ftyp + moov + fragments + atom("mfra", QByteArray(40, 'z')) << true
+            << Expect{{"audioOffset", ftyp.size() + moov.size()}, {"audioLength", fragments.size()}};
+        QTest::newRow("box between fragments gives no range")
+            << "m4a" << ftyp + moov + moof + mdat + atom("free", "x") + moof + mdat << true
+            << ex("hasAudioRange=false");
+        QTest::newRow("fragment cut short gives no range")
+            << "m4a" << ftyp + moov + fragments.chopped(1) << true << ex("hasAudioRange=false");
     }
     void mp4() { checkRow(); }
 
@@ -809,6 +820,50 @@ private slots:
         QCOMPARE(payloadA.size(), 64);
         QCOMPARE(Hasher::hashRange(variant, b.audioOffset, b.audioLength, &error), payloadA);
         QVERIFY(Hasher::hashWholeFile(base, &error) != Hasher::hashWholeFile(variant, &error));
+    }
+
+    // Two songs that end alike (here in silence) write the same last fragments, so the payload of a
+    // fragmented file has to take in every fragment. A remux that keeps the fragments keeps it.
+    void fragmentedMp4Payload()
+    {
+        // 8.192 s at 32 kHz is a whole number of AAC frames, so a remux leaves the last fragment as
+        // the encoder wrote it; moof-relative offsets let the moov grow without touching the fragments.
+        const QStringList fragmented{"-c:a",           "aac",
+                                     "-movflags",      "+frag_keyframe+empty_moov+default_base_moof",
+                                     "-frag_duration", "1000000"};
+        auto song = [&](const QString &name, int hz, QString *error) {
+            const QByteArray source =
+                QStringLiteral("aevalsrc=if(lt(t\\,4)\\,0.5*sin(2*PI*%1*t)\\,0):s=32000:d=8.192")
+                    .arg(hz)
+                    .toUtf8();
+            return makeFile(m_dir.filePath(name), source.constData(), fragmented, error);
+        };
+        QString error;
+        QVERIFY2(song("fragA.m4a", 440, &error) && song("fragB.m4a", 660, &error), qPrintable(error));
+        const QString retagged = m_dir.filePath("fragA-retagged.m4a");
+        QVERIFY2(rvwtest::ffmpeg(
+                     QStringList{"-i", m_dir.filePath("fragA.m4a"), "-c", "copy"} + fragmented.mid(2) +
+                         metadata({"title=A title long enough to grow the moov"}) + QStringList{retagged},
+                     &error),
+                 qPrintable(error));
+
+        QStringList payloads, firstBoxes;
+        for (const char *name : {"fragA.m4a", "fragB.m4a", "fragA-retagged.m4a"}) {
+            const QString path = m_dir.filePath(QLatin1String(name));
+            AudioMetadata meta;
+            QVERIFY2(TagReader::read(path, meta, &error), qPrintable(error));
+            QVERIFY(meta.hasAudioRange);
+            payloads << Hasher::hashRange(path, meta.audioOffset, meta.audioLength, &error);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly) && f.seek(meta.audioOffset + 4));
+            firstBoxes << QString::fromLatin1(f.read(4));
+        }
+        QCOMPARE(payloads[0].size(), 64);
+        QVERIFY(payloads[0] != payloads[1]);
+        QCOMPARE(payloads[2], payloads[0]);
+        QCOMPARE(firstBoxes, QStringList({"moof", "moof", "moof"})); // the files really are fragmented
+        QVERIFY(Hasher::hashWholeFile(m_dir.filePath("fragA.m4a"), &error) !=
+                Hasher::hashWholeFile(retagged, &error));
     }
 
     // Damaged files never crash the reader and always fail with the container message.

@@ -516,6 +516,24 @@ private slots:
         QCOMPARE(lines.at(2), QString());
     }
 
+    // A copy kept besides the keeper (the only copy of another recording) is written as kept.
+    void alsoKeptCopiesAreKept()
+    {
+        MatchGroup group = m_groups.first();
+        group.alsoKept = {2};
+        const QList<MatchGroup> groups{group};
+        const QJsonObject json =
+            QJsonDocument::fromJson(writeReportOf(ReportWriter::Json, "also.json", m_tracks, groups)).object();
+        QCOMPARE(json.value("duplicateFiles").toInt(), 1);
+        const QJsonArray files = json.value("duplicateGroups").toArray().at(0)["files"].toArray();
+        QCOMPARE(files.size(), 3);
+        QCOMPARE(files.at(0)["keep"].toBool(), false);
+        QCOMPARE(files.at(2)["keep"].toBool(), true);
+        const QString m3u = textOf(ReportWriter::M3u8, "also.m3u8", m_tracks, groups);
+        QCOMPARE(m3u.count(QStringLiteral("#EXTINF:")), 1);
+        QVERIFY(!m3u.contains(m_tracks.at(2).path));
+    }
+
     // A group that names tracks that are not in the list must not crash the export; the
     // members that exist are still reported.
     void membersOutsideTheTrackList()

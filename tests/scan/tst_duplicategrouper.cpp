@@ -371,12 +371,17 @@ private slots:
                                      << QString("queen") << "Song" << qint64(202999) << true;
         QTest::newRow("beyond tolerance") << QString("Queen") << "Song" << qint64(200000) << QString("Queen")
                                           << "Song" << qint64(203001) << false;
-        QTest::newRow("accents dropped") << QString("Café Noir") << "Nuit" << qint64(1) << QString("Caf Noir")
-                                         << "Nuit" << qint64(1) << true;
+        QTest::newRow("latin accents ignored") << QString("Beyoncé") << "Halo" << qint64(1) << QString("Beyonce")
+                                               << "Halo" << qint64(1) << true;
         QTest::newRow("different titles")
             << QString("A") << "One" << qint64(0) << QString("A") << "Two" << qint64(0) << false;
-        QTest::newRow("short key") << QString("A") << "(Remix)" << qint64(0) << QString("A") << "(Remix)"
-                                   << qint64(0) << false;
+        QTest::newRow("title only a qualifier") << QString("Queen") << "(Remix)" << qint64(0) << QString("Queen")
+                                                << "(Remix)" << qint64(0) << false;
+        QTest::newRow("title only signs") << QString("Queen") << "???" << qint64(0) << QString("Queen") << "!!!"
+                                          << qint64(0) << false;
+        QTest::newRow("different cyrillic titles") << QString("t.A.T.u.") << "Я сошла с ума" << qint64(200000)
+                                                   << QString("t.A.T.u.") << "Нас не догонят" << qint64(200000)
+                                                   << false;
         QTest::newRow("missing artist")
             << QString("") << "Song" << qint64(0) << QString("") << "Song" << qint64(0) << false;
     }
@@ -414,20 +419,75 @@ private slots:
         QTest::newRow("the") << QString("The Beatles") << "beatles";
         QTest::newRow("square") << QString("Song [Live at Wembley]") << "song";
         QTest::newRow("curly") << QString("Song {Radio Edit}") << "song";
-        QTest::newRow("accents") << QString("Café Noir") << "caf noir";
+        QTest::newRow("latin accents") << QString("Café Noir") << "cafe noir";
         QTest::newRow("only qualifier") << QString("(Remix)") << "";
         QTest::newRow("plain bracket kept") << QString("Song (Part 2)") << "song part 2";
         QTest::newRow("spaces collapse") << QString("  A   B  C  ") << "a b c";
-        QTest::newRow("tab is dropped, not spaced") << QString("A\tB") << "ab";
+        QTest::newRow("tab is a space") << QString("A\tB") << "a b";
+        QTest::newRow("no-break space") << QString("Song\u00A0Two\u202FThree") << "song two three";
+        QTest::newRow("full width") << QString("ＡＢＣ　１２３") << "abc 123";
         QTest::newRow("the inside") << QString("Into the Void") << "into the void";
         QTest::newRow("theory") << QString("Theory") << "theory";
-        QTest::newRow("non latin") << QString("Песня 1") << "1";
+        QTest::newRow("qualifier words are whole words") << QString("Song (Meditation Deliverance)")
+                                                         << "song meditation deliverance";
+        QTest::newRow("cyrillic") << QString("ГРУППА Крови 1") << "группа крови 1";
+        QTest::newRow("greek upper") << QString("ΟΔΌΣ") << "οδόσ";
+        QTest::newRow("greek lower, final sigma") << QString("οδός") << "οδόσ";
+        QTest::newRow("japanese") << QString("夜に駆ける") << "夜に駆ける";
+        QTest::newRow("half-width kana") << QString("ｶﾞｰﾄﾞ") << "ガード";
+        QTest::newRow("hangul") << QString("사랑해") << "사랑해";
+        QTest::newRow("devanagari signs kept") << QString("दिल से") << "दिल से";
     }
     void normalise()
     {
         QFETCH(QString, in);
         QFETCH(QString, out);
         QCOMPARE(normaliseForMatching(in), out);
+    }
+
+    // Two byte copies of a studio take and a live take, joined only by their tags: one copy
+    // of each recording stays, whichever the policy prefers.
+    void mixedRecordingsKeepACopyEach_data()
+    {
+        QTest::addColumn<int>("liveBitrate");
+        QTest::addColumn<int>("keeper");
+        QTest::addColumn<QList<int>>("alsoKept");
+        QTest::newRow("live preferred") << 320 << 2 << QList<int>{0};
+        QTest::newRow("studio preferred") << 128 << 0 << QList<int>{2};
+    }
+    void mixedRecordingsKeepACopyEach()
+    {
+        QFETCH(int, liveBitrate);
+        QFETCH(int, keeper);
+        QFETCH(QList<int>, alsoKept);
+        QList<TrackInfo> t{track(0, "/a/studio.mp3"), track(1, "/b/studio.mp3"), track(2, "/c/live.mp3", 3000)};
+        for (TrackInfo &x : t) {
+            x.artist = "Band";
+            x.title = "Song";
+            x.durationMs = 200000;
+            x.bitrate = 256;
+        }
+        t[0].fullHash = t[1].fullHash = "studio";
+        t[2].fullHash = "live";
+        t[2].title = "Song (Live)";
+        t[2].durationMs = 201500;
+        t[2].bitrate = liveBitrate;
+        ScanOptions o = hashOnly();
+        o.detectMetadata = true;
+        QList<MatchGroup> g = DuplicateGrouper::group(t, o, QAtomicInt(0));
+        QCOMPARE(g.size(), 1);
+        QCOMPARE(g[0].tier, Metadata);
+        QCOMPARE(g[0].recordings, QList<int>({0, 0, 1}));
+        QCOMPARE(g[0].keeper, keeper);
+        QCOMPARE(g[0].alsoKept, alsoKept);
+        QCOMPARE(g[0].reclaimableBytes, qint64(1000));
+        QCOMPARE(g[0].redundantCount(), 1);
+
+        // Keeping the other studio copy instead still keeps the live take.
+        DuplicateGrouper::setKeeper(g[0], 1, t, o);
+        QCOMPARE(g[0].alsoKept, QList<int>{2});
+        QVERIFY(!g[0].isKept(0));
+        QCOMPARE(g[0].reclaimableBytes, qint64(1000));
     }
 
     void sortingAndNumbering()

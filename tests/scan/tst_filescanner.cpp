@@ -146,7 +146,7 @@ private slots:
         QTest::addColumn<bool>("excluded");
         const QStringList defaults = ScanOptions().excludes;
         QTest::newRow("trash at top") << "D:/.Trash/a.mp3" << defaults << true;
-        QTest::newRow("trash deeper") << "D:/Music/.Trash/a.mp3" << defaults << false;
+        QTest::newRow("trash deeper") << "D:/Music/.Trash/a.mp3" << defaults << true;
 #ifdef Q_OS_WIN
         QTest::newRow("backslashes") << "D:\\.Trash\\a.mp3" << defaults << true;
         QTest::newRow("native pattern") << "/x/y.mp3" << QStringList{"\\x\\*"} << true;
@@ -156,7 +156,9 @@ private slots:
 #endif
         QTest::newRow("quarantine") << "E:/Ravelwick Quarantine/x.flac" << defaults << true;
         QTest::newRow("recycle") << "/#recycle/x.flac" << defaults << true;
-        QTest::newRow("no separator in pattern") << "/m/x.tmp.mp3" << QStringList{"*.tmp.mp3"} << false;
+        QTest::newRow("leading star crosses folders") << "/m/x.tmp.mp3" << QStringList{"*.tmp.mp3"} << true;
+        QTest::newRow("folder pattern covers its subtree")
+            << "/m/Ravelwick Quarantine/s/a.mp3" << QStringList{"*/Ravelwick Quarantine"} << true;
         QTest::newRow("folder pattern, case") << "D:/Music/x.tmp.mp3" << QStringList{"D:/Music/*.TMP.mp3"} << true;
         QTest::newRow("folder pattern, deeper") << "D:/Music/Old/x.tmp.mp3" << QStringList{"D:/Music/*.TMP.mp3"}
                                                 << false;
@@ -184,6 +186,24 @@ private slots:
         ScanOptions o = optionsFor({root() + "/lib"});
         o.excludes = {root() + "/lib/skip*"};
         QCOMPARE(relative(root(), FileScanner::discover(o, QAtomicInt(0))), QStringList({"lib/keep.mp3"}));
+    }
+
+    // A later scan must never offer a quarantined or trashed copy as the keeper of a group.
+    void quarantineAndTrashNeverScanned()
+    {
+        const QString lib = root() + "/lib";
+        QVERIFY(writeFile(lib + "/Pop/a.mp3", 10));
+        QVERIFY(writeFile(lib + "/Ravelwick Quarantine/20261207-101010/Music/Pop/a.mp3", 10));
+        QVERIFY(writeFile(lib + "/.Trash-1000/files/x.mp3", 10));
+        QVERIFY(writeFile(lib + "/Quar/20261207-101010/Music/b.mp3", 10));
+        QVERIFY(writeFile(lib + "/Quarterly/c.mp3", 10));
+        QVERIFY(QFile::link(lib + "/Quar/20261207-101010/Music/b.mp3", lib + "/alias.mp3"));
+        ScanOptions o = optionsFor({lib});
+        o.includeHidden = true;
+        o.quarantineRoot = lib + "/Quar";
+        QStringList found = relative(root(), FileScanner::discover(o, QAtomicInt(0)));
+        found.sort();
+        QCOMPARE(found, QStringList({"lib/Pop/a.mp3", "lib/Quarterly/c.mp3"}));
     }
 
     void progressContract()
