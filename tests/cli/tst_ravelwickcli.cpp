@@ -7,7 +7,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QStorageInfo>
+
 #include <csignal>
+#include <memory>
 
 using namespace rvwtest;
 
@@ -28,6 +31,18 @@ QByteArray sha256(const QString &path)
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex();
 }
 
+// Every file below `root` (hidden ones too) with its content hash, by relative path.
+QMap<QString, QByteArray> contents(const QString &root)
+{
+    QMap<QString, QByteArray> map;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        map.insert(QDir(root).relativeFilePath(path), sha256(path));
+    }
+    return map;
+}
+
 } // namespace
 
 class TestRavelwickCli : public QObject
@@ -37,6 +52,42 @@ private:
     QTemporaryDir m_tmp;
     QString m_lib;
     QString m_home;
+    // A library of many byte copies for stopping a clean-up part way, and its report.
+    std::unique_ptr<QTemporaryDir> m_copies;
+    QString m_copiesReport;
+
+    // Made once: on tmpfs when that is another file system, so that every move is a copy
+    // to the disk, synced and read back, which keeps the batch long enough to stop.
+    bool makeCopiesLibrary()
+    {
+        if (m_copies)
+            return true;
+        m_copies = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/rvw-cli-XXXXXX"));
+        if (!m_copies->isValid() ||
+            QStorageInfo(m_copies->path()).rootPath() == QStorageInfo(m_tmp.path()).rootPath())
+            m_copies = std::make_unique<QTemporaryDir>(m_tmp.filePath(QStringLiteral("copies-XXXXXX")));
+        const QString first = m_copies->filePath(QStringLiteral("d00/song.mp3"));
+        QDir().mkpath(QFileInfo(first).absolutePath());
+        if (!ffmpeg(melodyInput(3, 60) + QStringList{"-c:a", "libmp3lame", "-b:a", "128k", first}))
+            return false;
+        for (int i = 1; i < 60; ++i) {
+            const QString copy = m_copies->filePath(QStringLiteral("d%1/song.mp3").arg(i, 2, 10, QLatin1Char('0')));
+            QDir().mkpath(QFileInfo(copy).absolutePath());
+            if (!copyFile(first, copy))
+                return false;
+        }
+        m_copiesReport = m_tmp.filePath(QStringLiteral("copies.json"));
+        return cli({"scan", "--no-acoustic", "--report", m_copiesReport, m_copies->path()}).code == 1;
+    }
+
+    QStringList journals() const
+    {
+        QStringList found;
+        QDirIterator it(m_home, {QStringLiteral("*.journal")}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << it.next();
+        return found;
+    }
 
     QProcessEnvironment environment() const
     {
@@ -253,6 +304,26 @@ private slots:
         QVERIFY(r.out.contains("Nothing to move."));
         QVERIFY(!QDir(qroot).exists());
 
+        // two groups that keep each other's removals: neither removal may go
+        json = scanToJson(report);
+        groups = json.value("duplicateGroups").toArray();
+        g = groups[0].toObject();
+        files = g.value("files").toArray();
+        for (int i = 0; i < files.size(); ++i) {
+            QJsonObject f = files[i].toObject();
+            f.insert("keep", !f.value("keep").toBool());
+            files[i] = f;
+        }
+        g.insert("id", 2);
+        g.insert("files", files);
+        groups.append(g);
+        json.insert("duplicateGroups", groups);
+        writeJson(report, json);
+        r = cli({"quarantine", report, "--to", qroot});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("is also a copy to keep; it is not removed"), qPrintable(r.err));
+        QVERIFY(r.out.contains("Nothing to move."));
+
         // a duplicate changed after the report is skipped; the other still moves
         json = scanToJson(report);
         QString changed;
@@ -283,6 +354,60 @@ private slots:
         QVERIFY(f.resize(f.size() - 6));
         f.close();
         QCOMPARE(sha256(changed), original);
+    }
+
+    // Killed, terminated or interrupted part way through a quarantine, and then undone:
+    // every file of the library is back, byte for byte, and nothing else is there.
+    void stopDuringQuarantineLosesNothing_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("killed") << int(SIGKILL);
+        QTest::newRow("terminated") << int(SIGTERM);
+        QTest::newRow("interrupted") << int(SIGINT);
+    }
+
+    void stopDuringQuarantineLosesNothing()
+    {
+        QFETCH(int, signal);
+        QVERIFY(makeCopiesLibrary());
+        const QMap<QString, QByteArray> before = contents(m_copies->path());
+        QCOMPARE(before.size(), 60);
+
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(QStringLiteral(RVW_CLI_BINARY),
+                {"quarantine", m_copiesReport, "--to", m_tmp.filePath(QStringLiteral("q-%1").arg(signal))});
+        QVERIFY(p.waitForStarted());
+        // Stop it once a few moves are journaled.
+        QElapsedTimer t;
+        t.start();
+        int moved = 0;
+        while (moved < 3 && t.elapsed() < 60000 && p.state() == QProcess::Running) {
+            const QStringList found = journals();
+            QFile journal(found.value(0));
+            moved = !found.isEmpty() && journal.open(QIODevice::ReadOnly) ? int(journal.readAll().count('\n')) : 0;
+            QThread::usleep(200);
+        }
+        QVERIFY2(p.state() == QProcess::Running, "the clean-up ended before it could be stopped");
+        ::kill(pid_t(p.processId()), signal);
+        QVERIFY(p.waitForFinished(60000));
+        if (signal == SIGKILL) {
+            QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        } else {
+            QCOMPARE(p.exitCode(), 128 + signal);
+            QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("Interrupted"));
+            QVERIFY(journals().isEmpty()); // the manifest was closed
+        }
+        const QMap<QString, QByteArray> during = contents(m_copies->path());
+        QVERIFY2(during.size() < before.size() && during.size() > 1, qPrintable(QString::number(during.size())));
+
+        const Run list = cli({"undo"});
+        QCOMPARE(list.out.count('\n'), 1);
+        QCOMPARE(list.out.contains("interrupted"), signal == SIGKILL);
+        const Run undone = cli({"undo", list.out.section('\t', 0, 0).trimmed()});
+        QVERIFY2(undone.code == 0, qPrintable(undone.err + undone.out));
+        QCOMPARE(contents(m_copies->path()), before);
+        QVERIFY(cli({"undo"}).out.contains("No clean-up to undo."));
     }
 
     void interruptDuringFingerprinting()
