@@ -594,7 +594,7 @@ void MainWindow::updateSummary()
     qint64 redundant = 0;
     qint64 reclaimable = 0;
     for (const MatchGroup &g : m_groups) {
-        redundant += g.members.size() - 1;
+        redundant += g.redundantCount();
         reclaimable += g.reclaimableBytes;
     }
     const QStringList checked = checkedPaths();
