@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -450,6 +451,20 @@ ActionRunner::Result removeEach(const QStringList &paths, ActionRunner::Mode mod
     return result;
 }
 
+// Removes `folder` and the folders below it when they hold no file; nothing above it.
+void removeEmptyFolders(const QString &folder)
+{
+    QStringList below;
+    QDirIterator it(folder, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        below.prepend(it.next());
+    // Deepest first; rmdir refuses a folder that still holds anything.
+    std::sort(below.begin(), below.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    for (const QString &path : std::as_const(below))
+        QDir().rmdir(path);
+    QDir().rmdir(folder);
+}
+
 // Ends a quarantine batch: the manifest is rewritten with exactly the moves that happened,
 // or removed with its batch folder when none did.
 void closeBatch(const Batch &batch, const QList<ManifestEntry> &moved, ActionRunner::Result &result)
@@ -457,7 +472,7 @@ void closeBatch(const Batch &batch, const QList<ManifestEntry> &moved, ActionRun
     if (moved.isEmpty()) {
         QFile::remove(batch.manifest);
         QFile::remove(batch.journal);
-        QDir().rmpath(batch.folder);
+        removeEmptyFolders(batch.folder);
         return;
     }
     result.manifestPath = batch.manifest;

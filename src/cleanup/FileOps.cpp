@@ -153,8 +153,16 @@ int renameNoReplace(const QString &from, const QString &to, Op op)
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return errno;
 #endif
-    if (::link(f.constData(), t.constData()) != 0)
-        return errno;
+    if (::link(f.constData(), t.constData()) != 0) {
+        const int e = errno;
+        if (e != EPERM && e != ENOTSUP && e != EOPNOTSUPP && e != ENOSYS)
+            return e;
+        // Neither an exclusive rename nor hard links (some network shares): look, then rename.
+        struct stat st = {};
+        if (::lstat(t.constData(), &st) == 0)
+            return EEXIST;
+        return ::rename(f.constData(), t.constData()) == 0 ? 0 : errno;
+    }
     if (::unlink(f.constData()) != 0) {
         const int e = errno;
         ::unlink(t.constData());

@@ -457,6 +457,7 @@ private slots:
             QCOMPARE(fileHash(source), hash);
             QDirIterator left(quarantine(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
             QVERIFY2(!left.hasNext(), "a part of the copy stayed in the quarantine");
+            QVERIFY(QFileInfo(quarantine()).isDir()); // only the batch's own folders go
         }
         verifyEachFileOnce();
     }
