@@ -585,6 +585,30 @@ private slots:
         QVERIFY(ActionRunner::manifests().isEmpty());
     }
 
+    void manifestThatCannotBeFinishedStillUndoes()
+    {
+        const QString lib = work(QStringLiteral("lib"));
+        const QStringList sources{make(lib + QStringLiteral("/a.mp3")), make(lib + QStringLiteral("/b.mp3"))};
+        const QString manifestDir = ActionRunner::manifestDirectory();
+        int placed = 0;
+        // The planned manifest is written; its final rewrite is not.
+        FileOps::setFaultHook([&](FileOps::Op o, const QString &path, qint64) {
+            return o == FileOps::Op::Place && path.startsWith(manifestDir) && ++placed > 1 ? EIO : 0;
+        });
+        const auto r = ActionRunner::execute(sources, ActionRunner::Quarantine, quarantine(), {lib});
+        FileOps::setFaultHook({});
+        QCOMPARE(r.succeeded, 2);
+        QVERIFY(!r.manifestComplete);
+        QVERIFY(!r.manifestPath.isEmpty());
+        QVERIFY2(r.errors.value(0).contains("could not be completed"), qPrintable(r.errors.value(0)));
+        QVERIFY(ActionRunner::describeManifest(r.manifestPath).endsWith(QStringLiteral("2 file(s), interrupted")));
+        const auto back = ActionRunner::undo(r.manifestPath);
+        QCOMPARE(back.succeeded, 2);
+        QCOMPARE(back.failed, 0);
+        QVERIFY(ActionRunner::manifests().isEmpty());
+        verifyEachFileOnce();
+    }
+
     void undoRestoresEverything()
     {
         const QString music = work(QStringLiteral("lib/Music"));
