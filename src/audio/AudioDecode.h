@@ -18,10 +18,11 @@ QString ffmpegPath();
 bool ffmpegAvailable();
 
 // Decodes at most `seconds` seconds of `path` (all of it when seconds <= 0) to mono floats at
-// sampleRate. On success `samples` holds them, durationMs is their length and error is empty.
-// On failure returns false with an English message in `error`. A run that ends with an error
-// status after producing audio still succeeds. Blocks until ffmpeg ends or makes no progress
-// for max(seconds, 30) s.
+// sampleRate. On success `samples` holds them, durationMs is the whole stream's length (0 when
+// unknown: ffmpeg gave none and the decode was cut at `seconds`) and error is empty. On failure
+// returns false with ffmpeg's error lines, or an English message, in `error`. A run that ends
+// with an error status after producing audio still succeeds. Blocks until ffmpeg ends or makes
+// no progress for max(seconds, 30) s.
 bool decodeWithFfmpeg(const QString &path, int sampleRate, int seconds, std::vector<float> &samples,
                       qint64 &durationMs, QString &error);
 

@@ -28,6 +28,8 @@ void parseOutput(const QByteArray &output, ChromaprintResult &result)
     const QList<QByteArray> lines = output.split('\n');
     for (const QByteArray &line : lines) {
         if (line.startsWith(durationKey)) {
+            // The file's own length whatever -length says (0 when the file gives none), never
+            // that of the part fingerprinted.
             bool ok = false;
             const double value = line.mid(durationKey.size()).trimmed().toDouble(&ok);
             if (ok && std::isfinite(value) && value >= 0.0 && value <= kMaxDurationSeconds)

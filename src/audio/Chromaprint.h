@@ -17,6 +17,9 @@ struct ChromaprintResult
 // raw fingerprints, which come without masks or alt streams.
 namespace Chromaprint {
 
+// The value fpcalc gives every frame of digital silence (Chromaprint's default algorithm).
+constexpr quint32 kSilenceValue = 627964279u;
+
 // The fpcalc to use, empty when none was found; looked up once per process like ffmpeg, with
 // the RVW_FPCALC environment variable first. Safe to call from several threads.
 QString fpcalcPath();

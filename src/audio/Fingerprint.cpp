@@ -13,6 +13,8 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kEdgeStep = 0.05748848439048125; // ln(2000 / 300) / 33
 constexpr double kEnergyFloor = 1e-12;
 constexpr double kMaskFactor = 0.35;
+// Below this power over half a second the pitch order is decided by rounding, not by music.
+constexpr double kKeyEnergyFloor = 1e-6;
 constexpr int kLog2Frame = 12;
 constexpr int kPrecheckShortRun = 64;
 constexpr int kPrecheckMinPairs = 32;
@@ -29,6 +31,40 @@ std::array<int, kBands + 1> computeBandEdges()
         edges[i] = static_cast<int>(edge);
     }
     return edges;
+}
+
+// Pitch class (0 = A) of each spectrum bin from 100 Hz to 2 kHz; -1 outside.
+constexpr int kChromaFirstBin = 37;
+constexpr int kChromaLastBin = 743;
+
+const std::array<int, kChromaLastBin + 1> &pitchClasses()
+{
+    static const std::array<int, kChromaLastBin + 1> table = [] {
+        std::array<int, kChromaLastBin + 1> t{};
+        t.fill(-1);
+        for (int k = kChromaFirstBin; k <= kChromaLastBin; ++k) {
+            const double hz = k * double(kSampleRate) / kFrameSize;
+            const long semitone = std::lround(12.0 * std::log2(hz / 440.0));
+            t[size_t(k)] = int(((semitone % 12) + 12) % 12);
+        }
+        return t;
+    }();
+    return table;
+}
+
+// The four strongest pitch classes in order, as a base-12 number; ties go to the lower class.
+quint32 rankKey(const std::array<double, 12> &chroma)
+{
+    std::array<int, 12> order;
+    for (int i = 0; i < 12; ++i)
+        order[size_t(i)] = i;
+    std::partial_sort(order.begin(), order.begin() + 4, order.end(), [&chroma](int a, int b) {
+        return chroma[size_t(a)] > chroma[size_t(b)] || (chroma[size_t(a)] == chroma[size_t(b)] && a < b);
+    });
+    quint32 key = 0;
+    for (int i = 0; i < 4; ++i)
+        key = key * 12 + quint32(order[size_t(i)]);
+    return key;
 }
 
 const std::vector<float> &altSilence()
@@ -368,6 +404,24 @@ void Generator::processFrame(const float *frame)
     }
     previousEnergies = energies;
     hasPrevious = true;
+
+    std::array<double, 12> &chroma = chromaHistory[size_t(framesSeen % kKeyFrames)];
+    chroma.fill(0.0);
+    const std::array<int, kChromaLastBin + 1> &classes = pitchClasses();
+    for (int k = kChromaFirstBin; k <= kChromaLastBin; ++k)
+        chroma[size_t(classes[size_t(k)])] += re[k] * re[k] + im[k] * im[k];
+    ++framesSeen;
+    if (framesSeen >= kKeyFrames) {
+        std::array<double, 12> sum{};
+        double total = 0.0;
+        for (const std::array<double, 12> &frameChroma : chromaHistory) {
+            for (int c = 0; c < 12; ++c)
+                sum[size_t(c)] += frameChroma[size_t(c)];
+        }
+        for (double v : sum)
+            total += v;
+        keys.push_back(total > kKeyEnergyFloor ? rankKey(sum) : kNoKey);
+    }
 }
 
 QList<quint32> Generator::finish() const
@@ -380,11 +434,20 @@ QList<quint32> Generator::finishMask() const
     return QList<quint32>(maskWords.begin(), maskWords.end());
 }
 
+QList<quint32> Generator::finishKeys() const
+{
+    return QList<quint32>(keys.begin(), keys.end());
+}
+
 void Generator::reset()
 {
     buffer.clear();
     words.clear();
     maskWords.clear();
+    keys.clear();
+    for (std::array<double, 12> &chroma : chromaHistory)
+        chroma.fill(0.0);
+    framesSeen = 0;
     previousEnergies.fill(0.0);
     hasPrevious = false;
 }

@@ -22,6 +22,13 @@ constexpr int kFrameSize = 4096;
 constexpr int kHop = 1365;
 constexpr int kBands = 33;
 constexpr int kAltDelay = 682;
+// Index keys: the order of the four strongest pitch classes (100 Hz to 2 kHz) over this many
+// frames. A pitch profile over half a second outlasts codec noise and a start that moved by
+// a fraction of a hop, which the energy-difference words do not; the keys only find
+// candidates, the words still decide.
+constexpr int kKeyFrames = 5;
+// No key: digital silence, or too little audio to rank pitch classes.
+constexpr quint32 kNoKey = 0xFFFFFFFFu;
 
 class Generator;
 
@@ -67,6 +74,9 @@ public:
     void append(const float *samples, int n);
     QList<quint32> finish() const;
     QList<quint32> finishMask() const;
+    // One index key per window of kKeyFrames frames, key j starting at frame j; word i is made
+    // at frame i + 1, so offsets between two tracks' keys and words agree.
+    QList<quint32> finishKeys() const;
     void reset();
 
     // Number of words produced so far.
@@ -93,6 +103,9 @@ private:
     bool hasPrevious = false;
     std::vector<quint32> words;
     std::vector<quint32> maskWords;
+    std::vector<quint32> keys;
+    std::array<std::array<double, 12>, kKeyFrames> chromaHistory{};
+    int framesSeen = 0;
 };
 
 // One Downsampler feeding two generators: the main stream, and the alt stream that sees the

@@ -24,6 +24,8 @@ constexpr int kMaxLanes = 16;
 constexpr int kDefaultSeconds = 120;
 constexpr int kQtFramesPerSecond = 48000;
 constexpr unsigned long kLaneStopWaitMs = 5000;
+// How far a decode may run past a rounded stream length: whole buffers, codec padding.
+constexpr qint64 kLengthSlackMs = 500;
 
 // Mixes one interleaved buffer to mono; false for a sample format the analyser cannot take.
 template <typename T, typename Convert>
@@ -102,6 +104,7 @@ void FingerprintWorker::process(int id, const QString &path)
         result.fingerprintMask = analyzer.mainGenerator.finishMask();
         result.fingerprintAlt = analyzer.altGenerator.finish();
         result.fingerprintAltMask = analyzer.altGenerator.finishMask();
+        result.fingerprintKeys = analyzer.mainGenerator.finishKeys();
         result.durationMs = duration;
         if (result.fingerprint.isEmpty())
             result.error = decodeError;
@@ -116,8 +119,11 @@ void FingerprintWorker::decodeWithQt(Fingerprint::Analyzer &analyzer, const QStr
 {
     const qint64 budget = qint64(seconds) * kQtFramesPerSecond;
     qint64 decodedFrames = 0;
+    qint64 decodedUs = 0;
     bool configured = false;
     bool ended = false;
+    // Set only when the stream itself ran out, not when the budget, the timer or an error stopped it.
+    bool reachedEnd = false;
     std::vector<float> mono;
 
     QAudioDecoder decoder;
@@ -130,15 +136,21 @@ void FingerprintWorker::decodeWithQt(Fingerprint::Analyzer &analyzer, const QStr
         ended = true;
         loop.quit();
     };
-    QObject::connect(&decoder, &QAudioDecoder::finished, &loop, stopLoop);
+    QObject::connect(&decoder, &QAudioDecoder::finished, &loop, [&] {
+        if (!ended)
+            reachedEnd = true;
+        stopLoop();
+    });
     QObject::connect(&decoder, qOverload<QAudioDecoder::Error>(&QAudioDecoder::error), &loop,
                      [&](QAudioDecoder::Error) {
                          error = decoder.errorString();
+                         reachedEnd = false;
                          stopLoop();
                      });
     QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
         if (error.isEmpty() && analyzer.mainGenerator.wordCount() == 0)
             error = QObject::tr("Timed out decoding audio");
+        ended = true;
         decoder.stop();
         stopLoop();
     });
@@ -154,6 +166,7 @@ void FingerprintWorker::decodeWithQt(Fingerprint::Analyzer &analyzer, const QStr
             const QAudioBuffer buffer = decoder.read();
             if (!buffer.isValid())
                 continue;
+            decodedUs += buffer.duration();
             if (!configured) {
                 analyzer.configure(buffer.format().sampleRate());
                 configured = true;
@@ -165,6 +178,7 @@ void FingerprintWorker::decodeWithQt(Fingerprint::Analyzer &analyzer, const QStr
             analyzer.feed(mono.data(), int(mono.size()));
             decodedFrames += buffer.frameCount();
             if (decodedFrames >= budget) {
+                ended = true;
                 decoder.stop();
                 stopLoop();
                 return;
@@ -178,10 +192,15 @@ void FingerprintWorker::decodeWithQt(Fingerprint::Analyzer &analyzer, const QStr
     if (!ended)
         loop.exec();
     timer.stop();
-    if (decoder.duration() > 0)
-        durationMs = decoder.duration();
-    else if (announced > 0)
-        durationMs = announced;
+    // A decode that ran to the end measured the stream. The decoder's own figure may be an
+    // estimate (GStreamer guesses a stream without a length from its first packets), so one
+    // shorter than what was decoded is no length at all.
+    const qint64 decodedMs = decodedUs / 1000;
+    const qint64 known = decoder.duration() > 0 ? decoder.duration() : announced;
+    if (reachedEnd)
+        durationMs = decodedMs;
+    else if (known > 0 && known + kLengthSlackMs >= decodedMs)
+        durationMs = known;
 }
 
 // ---------------------------------------------------------------------------------------------

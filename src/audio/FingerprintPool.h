@@ -30,8 +30,9 @@ public:
 
     // Decodes `path` with QAudioDecoder into the analyser (configured from the first buffer),
     // up to seconds x 48,000 frames or max(seconds, 30) s of wall time, inside a local event
-    // loop. durationMs becomes the stream length when the decoder knows it; decoder problems
-    // land in error.
+    // loop. durationMs becomes the stream length when the decoder knows it, else the length
+    // decoded if the stream ended inside the budget, else stays as it was; decoder problems land
+    // in error.
     void decodeWithQt(Fingerprint::Analyzer &analyzer, const QString &path, qint64 &durationMs,
                       QString &error);
 

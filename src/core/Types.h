@@ -61,6 +61,7 @@ struct TrackInfo
     QList<quint32> fingerprintMask;
     QList<quint32> fingerprintAlt;
     QList<quint32> fingerprintAltMask;
+    QList<quint32> fingerprintKeys; // built-in engine: candidate index keys, one per frame window
     bool analysed = false;
     bool fromCache = false;
     QString error;
@@ -103,7 +104,8 @@ struct FingerprintResult
     QList<quint32> fingerprintMask;
     QList<quint32> fingerprintAlt;
     QList<quint32> fingerprintAltMask;
-    qint64 durationMs = 0;
+    QList<quint32> fingerprintKeys;
+    qint64 durationMs = 0; // the whole stream's length, never that of the part analysed; 0 if unknown
     QString error;
 };
 

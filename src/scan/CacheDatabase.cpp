@@ -20,20 +20,25 @@ const char *const kCreateTable =
     "full_hash TEXT, audio_hash TEXT, title TEXT, artist TEXT, album TEXT, album_artist TEXT, genre TEXT, "
     "year TEXT, comment TEXT, track_no INTEGER, duration_ms INTEGER, bitrate INTEGER, sample_rate INTEGER, "
     "channels INTEGER, fingerprint BLOB, fingerprint_mask BLOB, fingerprint_alt BLOB, fingerprint_alt_mask "
-    "BLOB, engine INTEGER NOT NULL DEFAULT 0, schema_version INTEGER NOT NULL DEFAULT 1, analysed_at INTEGER)";
+    "BLOB, engine INTEGER NOT NULL DEFAULT 0, schema_version INTEGER NOT NULL DEFAULT 1, analysed_at INTEGER, "
+    "fingerprint_keys BLOB)";
+
+// Caches made before the index keys existed get the column; their rows carry an older
+// schema version and are analysed again.
+const char *const kAddKeys = "ALTER TABLE tracks ADD COLUMN fingerprint_keys BLOB";
 
 const char *const kCreateIndex = "CREATE INDEX IF NOT EXISTS idx_tracks_audio ON tracks(audio_hash)";
 
 const char *const kSelect =
     "SELECT size, mtime, full_hash, audio_hash, title, artist, album, album_artist, genre, year, comment, "
     "track_no, duration_ms, bitrate, sample_rate, channels, fingerprint, fingerprint_mask, fingerprint_alt, "
-    "fingerprint_alt_mask, schema_version, engine FROM tracks WHERE path = ?";
+    "fingerprint_alt_mask, schema_version, engine, fingerprint_keys FROM tracks WHERE path = ?";
 
 const char *const kInsert =
     "INSERT OR REPLACE INTO tracks (path,size,mtime,full_hash,audio_hash,title,artist, "
     "album,album_artist,genre,year,comment,track_no,duration_ms,bitrate,sample_rate, "
     "channels,fingerprint,fingerprint_mask,fingerprint_alt,fingerprint_alt_mask, "
-    "engine,schema_version,analysed_at) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+    "engine,schema_version,analysed_at,fingerprint_keys) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
 
 // SQLite has no separate empty-string type; a null text column reads back as empty.
 QString text(const QVariant &v) { return v.isNull() ? QString() : v.toString(); }
@@ -94,6 +99,16 @@ bool CacheDatabase::ensureSchema(QString *error)
         return false;
     }
     q.exec(QString::fromLatin1(kCreateIndex));
+    bool hasKeys = false;
+    if (q.exec(QStringLiteral("PRAGMA table_info(tracks)"))) {
+        while (q.next())
+            hasKeys = hasKeys || q.value(1).toString() == QLatin1String("fingerprint_keys");
+    }
+    if (!hasKeys && !q.exec(QString::fromLatin1(kAddKeys))) {
+        if (error)
+            *error = q.lastError().text();
+        return false;
+    }
     return true;
 }
 
@@ -132,6 +147,7 @@ bool CacheDatabase::lookup(TrackInfo &track, int engine) const
     track.fingerprintMask = Fingerprint::fromBlob(q.value(17).toByteArray());
     track.fingerprintAlt = Fingerprint::fromBlob(q.value(18).toByteArray());
     track.fingerprintAltMask = Fingerprint::fromBlob(q.value(19).toByteArray());
+    track.fingerprintKeys = Fingerprint::fromBlob(q.value(22).toByteArray());
     track.analysed = true;
     track.fromCache = true;
     return true;
@@ -168,6 +184,7 @@ void CacheDatabase::store(const TrackInfo &track, int engine)
     q.addBindValue(engine);
     q.addBindValue(kSchemaVersion);
     q.addBindValue(QDateTime::currentSecsSinceEpoch());
+    q.addBindValue(Fingerprint::toBlob(track.fingerprintKeys));
     q.exec();
 }
 

@@ -1,7 +1,6 @@
 #include "scan/DuplicateGrouper.h"
 
-#include "audio/Chromaprint.h"
-#include "audio/Fingerprint.h"
+#include "scan/AcousticMatcher.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -15,8 +14,6 @@
 namespace rvw {
 
 namespace {
-
-constexpr int kMinFingerprintWords = 40;
 
 class UnionFind
 {
@@ -75,11 +72,10 @@ struct PhaseProgress
             callback(k, 4, QObject::tr(text));
     }
 
-    void fine(double base, double span, qint64 done, qint64 total, const char *text) const
+    void at(double fraction, const char *text) const
     {
-        if (!callback || total <= 0)
-            return;
-        callback(int((base + span * double(done) / double(total)) * 1000), 1000, QObject::tr(text));
+        if (callback)
+            callback(int(fraction * 1000), 1000, QObject::tr(text));
     }
 };
 
@@ -102,168 +98,14 @@ void linkEqualHashes(const QList<TrackInfo> &tracks, QString TrackInfo::*field, 
     }
 }
 
-// How the built-in engine samples a fingerprint into index keys. Up to 4096 tracks the
-// keys are the two 16-bit halves of about 400 sampled words. In a larger library 16-bit
-// keys are shared by so many unrelated tracks that their lists pass the pruning limit
-// (and are dropped, losing every duplicate) or turn the pair count quadratic, so the keys
-// widen to 28 bits: still many shared keys for a re-encode, almost none for unrelated
-// tracks. The sampling stays the same, so that copies offset by any number of frames
-// still sample the same frames.
-struct BuiltinKeying
-{
-    int bits = 16;
-    int samples = 400;
-};
-
-BuiltinKeying builtinKeying(int n)
-{
-    if (n <= 4096)
-        return {};
-    return {28, 400};
-}
-
-// The acoustic candidate index: which tracks share enough sampled fingerprint values to be
-// worth an alignment search. The index is a sorted array of (key, track) postings, so a
-// key's list is one run of it; runs longer than the pruning limit are ignored. Shared keys
-// are then counted per track against the later tracks of its runs, which keeps memory
-// linear in the number of postings.
-QList<std::pair<int, int>> acousticCandidates(const QList<TrackInfo> &tracks, bool fpcalc,
-                                              const PhaseProgress &progress)
-{
-    const int n = int(tracks.size());
-    const int limit = std::clamp(int(n * 0.02), 64, 256);
-    // fpcalc values held by one track only are not indexed; a run of one yields no pair,
-    // so that rule needs no separate pass.
-    const int minShared = fpcalc ? 5 : 3;
-    const BuiltinKeying keying = builtinKeying(n);
-    const quint32 lowMask = (quint32(1) << keying.bits) - 1;
-    const quint32 highTag = quint32(1) << keying.bits;
-
-    std::vector<quint64> postings;
-    std::vector<quint32> keys;
-    for (int i = 0; i < n; ++i) {
-        if (i % 2048 == 0)
-            progress.fine(0, 0.7, i, n, "Indexing fingerprints");
-        const QList<quint32> &fp = tracks[i].fingerprint;
-        if (fp.size() < kMinFingerprintWords)
-            continue;
-        keys.clear();
-        if (fpcalc) {
-            keys.assign(fp.cbegin(), fp.cend());
-        } else {
-            const qsizetype step = std::max<qsizetype>(1, fp.size() / keying.samples);
-            for (qsizetype j = 0; j < fp.size(); j += step) {
-                const quint32 v = fp[j];
-                keys.push_back(v & lowMask);
-                keys.push_back((v >> (32 - keying.bits)) | highTag);
-            }
-        }
-        std::sort(keys.begin(), keys.end());
-        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-        for (quint32 key : keys)
-            postings.push_back((quint64(key) << 32) | quint32(i));
-    }
-    std::sort(postings.begin(), postings.end());
-
-    // Runs of 2..limit postings, and for each track the runs it belongs to (CSR form).
-    std::vector<std::pair<quint32, quint32>> runs; // [begin, end) into postings
-    std::vector<quint32> runsPerTrack(size_t(n) + 1, 0);
-    for (size_t b = 0; b < postings.size();) {
-        size_t e = b + 1;
-        while (e < postings.size() && (postings[e] >> 32) == (postings[b] >> 32))
-            ++e;
-        if (e - b >= 2 && e - b <= size_t(limit)) {
-            runs.push_back({quint32(b), quint32(e)});
-            for (size_t k = b; k < e; ++k)
-                ++runsPerTrack[size_t(quint32(postings[k])) + 1];
-        }
-        b = e;
-    }
-    for (int i = 0; i < n; ++i)
-        runsPerTrack[size_t(i) + 1] += runsPerTrack[size_t(i)];
-    std::vector<quint32> trackRuns(runsPerTrack[size_t(n)]);
-    {
-        std::vector<quint32> fill(runsPerTrack.begin(), runsPerTrack.end() - 1);
-        for (size_t r = 0; r < runs.size(); ++r) {
-            for (quint32 k = runs[r].first; k < runs[r].second; ++k)
-                trackRuns[fill[size_t(quint32(postings[k]))]++] = quint32(r);
-        }
-    }
-
-    QList<std::pair<int, int>> candidates;
-    std::vector<int> counts(size_t(n), 0);
-    std::vector<int> touched;
-    for (int a = 0; a < n; ++a) {
-        if (a % 4096 == 0)
-            progress.fine(0.7, 0.2, a, n, "Finding candidate matches");
-        for (quint32 t = runsPerTrack[size_t(a)]; t < runsPerTrack[size_t(a) + 1]; ++t) {
-            const auto &run = runs[trackRuns[t]];
-            // postings within a run are in ascending track order
-            for (quint32 k = run.first; k < run.second; ++k) {
-                const int b = int(quint32(postings[k]));
-                if (b <= a)
-                    continue;
-                if (counts[size_t(b)]++ == 0)
-                    touched.push_back(b);
-            }
-        }
-        std::sort(touched.begin(), touched.end());
-        for (int b : touched) {
-            if (counts[size_t(b)] >= minShared)
-                candidates.append({a, b});
-            counts[size_t(b)] = 0;
-        }
-        touched.clear();
-    }
-    return candidates;
-}
-
-bool durationsClose(qint64 da, qint64 db, int tolerancePercent)
-{
-    if (da <= 0 || db <= 0)
-        return true;
-    const qint64 diff = da > db ? da - db : db - da;
-    return diff * 100 <= std::max(da, db) * qint64(tolerancePercent);
-}
-
 void linkAcoustic(const QList<TrackInfo> &tracks, const ScanOptions &options, const QAtomicInt &cancel,
                   const PhaseProgress &progress, UnionFind &uf)
 {
-    const bool fpcalc = options.engine == 1;
-    const QList<std::pair<int, int>> candidates = acousticCandidates(tracks, fpcalc, progress);
-    const qsizetype total = candidates.size();
-    for (qsizetype k = 0; k < total; ++k) {
-        if (k % 1024 == 0) {
-            if (cancel.loadRelaxed())
-                return;
-            progress.fine(0.9, 0.1, k + 1, total, "Comparing acoustic fingerprints");
-        }
-        const int a = candidates[k].first;
-        const int b = candidates[k].second;
-        if (uf.find(a) == uf.find(b))
-            continue;
-        const TrackInfo &ta = tracks[a];
-        const TrackInfo &tb = tracks[b];
-        if (ta.fingerprint.size() < kMinFingerprintWords || tb.fingerprint.size() < kMinFingerprintWords)
-            continue;
-        if (!durationsClose(ta.durationMs, tb.durationMs, options.durationTolerance))
-            continue;
-        double error = 1.0;
-        double threshold;
-        if (fpcalc) {
-            threshold = options.chromaprintThreshold;
-            if (Chromaprint::couldMatch(ta.fingerprint, tb.fingerprint, threshold))
-                error = Chromaprint::bitErrorRate(ta.fingerprint, tb.fingerprint, 40, 80);
-        } else {
-            threshold = options.threshold;
-            if (Fingerprint::couldMatch(ta.fingerprint, tb.fingerprint, threshold))
-                error = Fingerprint::bestBitErrorRate(ta.fingerprint, ta.fingerprintMask, tb.fingerprint,
-                                                      tb.fingerprintMask, tb.fingerprintAlt,
-                                                      tb.fingerprintAltMask, 48, 40, nullptr);
-        }
-        if (error <= threshold)
-            uf.link(a, b, Acoustic);
-    }
+    AcousticMatcher::find(
+        tracks, options, cancel,
+        [&progress](double fraction, const char *text) { progress.at(fraction, text); },
+        [&uf](int a, int b) { return uf.find(a) == uf.find(b); },
+        [&uf](const AcousticMatcher::Match &m) { uf.link(m.a, m.b, Acoustic); });
 }
 
 void linkMetadata(const QList<TrackInfo> &tracks, const ScanOptions &options, UnionFind &uf)

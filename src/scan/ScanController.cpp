@@ -156,6 +156,7 @@ void ScanController::fingerprint(QList<TrackInfo> &tracks, const ScanOptions &op
             t.fingerprintMask = result.fingerprintMask;
             t.fingerprintAlt = result.fingerprintAlt;
             t.fingerprintAltMask = result.fingerprintAltMask;
+            t.fingerprintKeys = result.fingerprintKeys;
             if (t.durationMs < 1 && result.durationMs > 0)
                 t.durationMs = result.durationMs;
             if (!result.error.isEmpty()) {

@@ -22,9 +22,9 @@ FingerprintResult resultAt(const QSignalSpy &spy, int i)
 }
 
 // Runs one job (id 5) through a one-lane pool: every result reported for it.
-QList<FingerprintResult> runOne(const QString &path, bool useFpcalc = false)
+QList<FingerprintResult> runOne(const QString &path, bool useFpcalc = false, int seconds = 10)
 {
-    FingerprintPool pool(1, 10, useFpcalc);
+    FingerprintPool pool(1, seconds, useFpcalc);
     QSignalSpy completed(&pool, &FingerprintPool::completed);
     pool.run({{5, path}});
     QList<FingerprintResult> results;
@@ -79,6 +79,16 @@ private slots:
         QVERIFY(toolsupport::makeMusic(file("music.mp3"), 1, 3, {"-c:a", "libmp3lame", "-b:a", "128k"}));
         QVERIFY(toolsupport::makeMusic(file("slow.wav"), 1, 3, {"-c:a", "pcm_s16le"}));
         QVERIFY(toolsupport::makeMusic(file("short.wav"), 1, 0.3, {"-c:a", "pcm_s16le"}));
+        // Streamed Matroska carries no length.
+        QVERIFY(toolsupport::ffmpeg(
+            {"-i", file("music.flac"), "-c:a", "copy", "-f", "matroska", "-live", "1", file("music.mka")}));
+        // Longer than the 60 s analysed by default, in formats the tag reader gives no length for.
+        QVERIFY(toolsupport::makeMusic(file("long.flac"), 1, 75, {"-c:a", "flac", "-sample_fmt", "s16"}));
+        QVERIFY(toolsupport::ffmpeg({"-i", file("long.flac"), "-c:a", "wmav2", file("long.wma")}));
+        QVERIFY(
+            toolsupport::ffmpeg({"-i", file("long.flac"), "-c:a", "aac", "-f", "adts", file("long.aac")}));
+        QVERIFY(toolsupport::ffmpeg(
+            {"-i", file("long.flac"), "-c:a", "copy", "-f", "matroska", "-live", "1", file("long.mka")}));
         QFile garbage(file("garbage.mp3"));
         QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(20000, '\x5a')) == 20000);
         haveFiles = true;
@@ -297,12 +307,40 @@ private slots:
         }
     }
 
+    // The length of a file analysed only in part is the stream's, or unknown; never that of the part.
+    void lengthBeyondTheLimit_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint64>("expected"); // 0: unknown
+        QTest::addColumn<int>("percent");
+        QTest::newRow("WMA") << "long.wma" << qint64(75000) << 1;
+        // ffmpeg estimates a raw stream's length from its bitrate; close enough for the grouper.
+        QTest::newRow("raw ADTS") << "long.aac" << qint64(75000) << 5;
+        QTest::newRow("streamed Matroska") << "long.mka" << qint64(0) << 0;
+    }
+    void lengthBeyondTheLimit()
+    {
+        if (!haveFiles)
+            QSKIP("ffmpeg is not installed");
+        QFETCH(QString, name);
+        QFETCH(qint64, expected);
+        QFETCH(int, percent);
+        const QList<FingerprintResult> results = runOne(file(name), false, 60);
+        QCOMPARE(results.size(), 1);
+        const FingerprintResult &r = results[0];
+        QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+        QVERIFY(!r.fingerprint.isEmpty());
+        QVERIFY2(std::abs(r.durationMs - expected) * 100 <= expected * percent,
+                 qPrintable(QString::number(r.durationMs)));
+    }
+
     void decodeWithQt_data()
     {
         QTest::addColumn<QString>("name");
         QTest::newRow("WAV") << "music.wav";
         QTest::newRow("FLAC") << "music.flac";
         QTest::newRow("MP3") << "music.mp3";
+        QTest::newRow("Matroska without a length") << "music.mka";
     }
     void decodeWithQt()
     {

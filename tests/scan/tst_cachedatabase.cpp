@@ -36,6 +36,7 @@ TrackInfo sampleTrack(const QString &path)
     t.fingerprintMask = {0xFFFFFFFFu, 0u, 0x0F0F0F0Fu, 1u};
     t.fingerprintAlt = {42u};
     t.fingerprintAltMask = {};
+    t.fingerprintKeys = {7u, 0xFFFFFFFFu, 20735u};
     return t;
 }
 
@@ -109,6 +110,7 @@ private slots:
         QCOMPARE(back.fingerprintMask, t.fingerprintMask);
         QCOMPARE(back.fingerprintAlt, t.fingerprintAlt);
         QVERIFY(back.fingerprintAltMask.isEmpty());
+        QCOMPARE(back.fingerprintKeys, t.fingerprintKeys);
     }
 
     void misses_data()
@@ -144,18 +146,41 @@ private slots:
         }
     }
 
-    void staleSchemaVersionMisses()
+    // A cache written by an older version: its table lacks the newer columns and its rows
+    // are stale. It opens, misses, and then stores and finds new rows in full.
+    void cacheFromAnOlderVersion()
     {
+        QFile::remove(CacheDatabase::defaultPath());
+        QDir().mkpath(QFileInfo(CacheDatabase::defaultPath()).absolutePath());
+        {
+            QSqlDatabase old = QSqlDatabase::addDatabase("QSQLITE", "old-cache");
+            old.setDatabaseName(CacheDatabase::defaultPath());
+            QVERIFY(old.open());
+            QSqlQuery q(old);
+            QVERIFY(q.exec("CREATE TABLE tracks ( path TEXT PRIMARY KEY, size INTEGER NOT NULL, mtime INTEGER NOT "
+                           "NULL, full_hash TEXT, audio_hash TEXT, title TEXT, artist TEXT, album TEXT, album_artist "
+                           "TEXT, genre TEXT, year TEXT, comment TEXT, track_no INTEGER, duration_ms INTEGER, bitrate "
+                           "INTEGER, sample_rate INTEGER, channels INTEGER, fingerprint BLOB, fingerprint_mask BLOB, "
+                           "fingerprint_alt BLOB, fingerprint_alt_mask BLOB, engine INTEGER NOT NULL DEFAULT 0, "
+                           "schema_version INTEGER NOT NULL DEFAULT 1, analysed_at INTEGER)"));
+            const TrackInfo t = sampleTrack("/lib/old.mp3");
+            QVERIFY(q.exec(QString("INSERT INTO tracks (path, size, mtime, engine, schema_version) VALUES ('%1', "
+                                   "%2, %3, 0, 3)")
+                               .arg(t.path)
+                               .arg(t.size)
+                               .arg(t.mtime.toSecsSinceEpoch())));
+            old.close();
+        }
+        QSqlDatabase::removeDatabase("old-cache");
         CacheDatabase db;
         QVERIFY(db.open());
-        const TrackInfo t = sampleTrack("/lib/old.mp3");
-        db.store(t, 0);
-        {
-            QSqlQuery q(QSqlDatabase::database(db.connectionName()));
-            QVERIFY(q.exec("UPDATE tracks SET schema_version = 3"));
-        }
-        TrackInfo probe = keyOnly(t);
+        TrackInfo probe = keyOnly(sampleTrack("/lib/old.mp3"));
         QVERIFY(!db.lookup(probe, 0));
+        const TrackInfo fresh = sampleTrack("/lib/new.mp3");
+        db.store(fresh, 0);
+        TrackInfo back = keyOnly(fresh);
+        QVERIFY(db.lookup(back, 0));
+        QCOMPARE(back.fingerprintKeys, fresh.fingerprintKeys);
     }
 
     void emptyPathNeverStored()

@@ -241,6 +241,33 @@ private slots:
                     .size() == 1);
     }
 
+    // A format the tag reader gives no length for takes the stream's length from the fingerprint
+    // job, not that of the 60 s analysed, and so still passes the duration test with its copy.
+    void lengthOfFileWithoutTags()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QString err;
+        QVERIFY2(ffmpeg(melodyInput(3, 75) +
+                            QStringList{"-c:a", "libmp3lame", "-b:a", "192k", dir.filePath("long.mp3")},
+                        &err),
+                 qPrintable(err));
+        QVERIFY2(ffmpeg({"-i", dir.filePath("long.mp3"), "-c:a", "wmav2", "-b:a", "128k",
+                         dir.filePath("long.wma")},
+                        &err),
+                 qPrintable(err));
+        ScanOptions o = options(0);
+        o.folders = {dir.path()};
+        o.fingerprintSeconds = 60;
+        const Outcome out = scan(o);
+        const TrackInfo *wma = byName(out.tracks, "long.wma");
+        const TrackInfo *mp3 = byName(out.tracks, "long.mp3");
+        QVERIFY(wma && mp3);
+        QVERIFY2(std::abs(wma->durationMs - 75000) <= 750, qPrintable(QString::number(wma->durationMs)));
+        const MatchGroup *g = groupOf(out.groups, wma->id);
+        QVERIFY(g && g->members.contains(mp3->id));
+    }
+
     void hashTiersWithoutFingerprints()
     {
         ScanOptions o = options(0);
