@@ -3,6 +3,8 @@
 #include "audio/Chromaprint.h"
 #include "audio/Fingerprint.h"
 
+#include <QtConcurrent/QtConcurrentMap>
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -27,6 +29,9 @@ constexpr double kBlockSlack = 0.1;
 // The agreeing blocks must cover this share of the shorter item's audio.
 constexpr double kMinCoverage = 0.8;
 constexpr qint64 kWordMs = 124; // 1365 samples at 11,025 Hz, for both engines
+constexpr int kTracksPerBlock = 512;
+constexpr int kBlocksPerWave = 16;
+constexpr qsizetype kPairsPerWave = 4096;
 
 // A posting is one key at one word of one track, packed so that sorting the numbers sorts
 // by key, then track, then position: the key in the high half, the track and the word
@@ -356,44 +361,60 @@ QList<AcousticMatcher::Match> AcousticMatcher::find(const QList<TrackInfo> &trac
     // half a million tracks.
     const int indexed = std::min(n, layout.trackCapacity());
 
-    // Two passes over the keys: count per bucket, then place; one array of postings.
+    // Keys are taken per block of tracks on the thread pool, then spread over buckets so that
+    // equal keys share one, and every bucket is sorted on its own: far quicker than sorting
+    // every posting of a large library at once.
     int bucketBits = 8;
     const qint64 expected = qint64(indexed) * 480;
     while (bucketBits < 24 && (qint64(1) << bucketBits) * 64 < expected)
         ++bucketBits;
+    const int blockCount = (indexed + kTracksPerBlock - 1) / kTracksPerBlock;
+    std::vector<std::vector<Posting>> blockPostings(size_t(std::max(blockCount, 0)));
+    for (int wave = 0; wave < blockCount; wave += kBlocksPerWave) {
+        if (cancel.loadRelaxed())
+            return {};
+        report(0.6 * wave / std::max(blockCount, 1), "Indexing fingerprints");
+        std::vector<int> indices;
+        for (int blk = wave; blk < std::min(blockCount, wave + kBlocksPerWave); ++blk)
+            indices.push_back(blk);
+        QtConcurrent::blockingMap(indices, [&](int blk) {
+            std::vector<KeyAt> keys;
+            std::vector<Posting> &out = blockPostings[size_t(blk)];
+            const int end = std::min(indexed, (blk + 1) * kTracksPerBlock);
+            for (int i = blk * kTracksPerBlock; i < end; ++i) {
+                if (tracks[i].fingerprint.size() < kMinFingerprintWords)
+                    continue;
+                keysOf(tracks[i], fpcalc, n, int(layout.posMask), keys);
+                for (const KeyAt &k : keys)
+                    out.push_back(layout.make(k.key, quint32(i), k.pos));
+            }
+        });
+    }
     std::vector<quint64> bucketStart((size_t(1) << bucketBits) + 1, 0);
-    std::vector<KeyAt> keys;
-    for (int pass = 0; pass < 2; ++pass) {
+    for (const std::vector<Posting> &block : blockPostings) {
+        for (Posting p : block)
+            ++bucketStart[size_t(bucketOf(Layout::key(p), bucketBits)) + 1];
+    }
+    for (size_t b = 1; b < bucketStart.size(); ++b)
+        bucketStart[b] += bucketStart[b - 1];
+    postings.resize(size_t(bucketStart.back()));
+    {
         std::vector<quint64> fill(bucketStart.begin(), bucketStart.end() - 1);
-        std::vector<Posting> placed;
-        if (pass == 1)
-            placed.resize(size_t(bucketStart.back()));
-        for (int i = 0; i < indexed; ++i) {
-            if (i % 1024 == 0) {
-                if (cancel.loadRelaxed())
-                    return {};
-                report(0.3 * pass + 0.3 * i / std::max(indexed, 1), "Indexing fingerprints");
-            }
-            if (tracks[i].fingerprint.size() < kMinFingerprintWords)
-                continue;
-            keysOf(tracks[i], fpcalc, n, int(layout.posMask), keys);
-            for (const KeyAt &k : keys) {
-                const quint32 b = bucketOf(k.key, bucketBits);
-                if (pass == 0)
-                    ++bucketStart[size_t(b) + 1];
-                else
-                    placed[size_t(fill[b]++)] = layout.make(k.key, quint32(i), k.pos);
-            }
-        }
-        if (pass == 0) {
-            for (size_t b = 1; b < bucketStart.size(); ++b)
-                bucketStart[b] += bucketStart[b - 1];
-        } else {
-            postings.swap(placed);
+        for (std::vector<Posting> &block : blockPostings) {
+            for (Posting p : block)
+                postings[size_t(fill[bucketOf(Layout::key(p), bucketBits)]++)] = p;
+            std::vector<Posting>().swap(block);
         }
     }
-    for (size_t b = 0; b + 1 < bucketStart.size(); ++b)
-        std::sort(postings.begin() + std::ptrdiff_t(bucketStart[b]), postings.begin() + std::ptrdiff_t(bucketStart[b + 1]));
+    std::vector<int> bucketRanges;
+    for (int r = 0; r < (1 << bucketBits); r += 1024)
+        bucketRanges.push_back(r);
+    QtConcurrent::blockingMap(bucketRanges, [&](int first) {
+        const size_t last = std::min(bucketStart.size() - 1, size_t(first) + 1024);
+        for (size_t b = size_t(first); b < last; ++b)
+            std::sort(postings.begin() + std::ptrdiff_t(bucketStart[b]),
+                      postings.begin() + std::ptrdiff_t(bucketStart[b + 1]));
+    });
     if (cancel.loadRelaxed())
         return {};
     report(0.7, "Finding candidate matches");
@@ -401,37 +422,58 @@ QList<AcousticMatcher::Match> AcousticMatcher::find(const QList<TrackInfo> &trac
     const int trackLimit = std::clamp(int(n * 0.02), 64, 256);
     const RunTable table = buildRuns(postings, layout, n, trackLimit, cancel);
 
-    QList<Candidate> candidates;
-    std::vector<quint64> votes;
-    for (int a = 0; a < n; ++a) {
-        if (a % 256 == 0) {
-            if (cancel.loadRelaxed())
-                return {};
-            report(0.7 + 0.2 * a / std::max(n, 1), "Finding candidate matches");
-        }
-        if (size_t(a) + 1 < table.rowStart.size())
-            voteFor(a, postings, layout, table, votes, candidates);
+    // Voting and comparing are independent per track and per pair: they run on the global
+    // thread pool in waves of blocks, so that cancel and progress are seen between waves and
+    // the result does not depend on the number of threads.
+    const int rows = int(table.rowStart.empty() ? 0 : table.rowStart.size() - 1);
+    const int blocks = (rows + kTracksPerBlock - 1) / kTracksPerBlock;
+    std::vector<QList<Candidate>> perBlock(size_t(std::max(blocks, 0)));
+    for (int wave = 0; wave < blocks; wave += kBlocksPerWave) {
+        if (cancel.loadRelaxed())
+            return {};
+        report(0.7 + 0.2 * wave / std::max(blocks, 1), "Finding candidate matches");
+        std::vector<int> indices;
+        for (int blk = wave; blk < std::min(blocks, wave + kBlocksPerWave); ++blk)
+            indices.push_back(blk);
+        QtConcurrent::blockingMap(indices, [&](int blk) {
+            std::vector<quint64> votes;
+            const int end = std::min(rows, (blk + 1) * kTracksPerBlock);
+            for (int a = blk * kTracksPerBlock; a < end; ++a)
+                voteFor(a, postings, layout, table, votes, perBlock[size_t(blk)]);
+        });
     }
+    QList<Candidate> candidates;
+    for (const QList<Candidate> &list : perBlock)
+        candidates += list;
 
     QList<Match> matches;
     const qsizetype total = candidates.size();
-    for (qsizetype k = 0; k < total; ++k) {
-        if (k % 256 == 0) {
-            if (cancel.loadRelaxed())
-                break;
-            report(0.9 + 0.1 * double(k + 1) / double(total), "Comparing acoustic fingerprints");
+    std::vector<Match> verdicts(static_cast<size_t>(total));
+    for (qsizetype first = 0; first < total; first += kPairsPerWave) {
+        if (cancel.loadRelaxed())
+            break;
+        report(0.9 + 0.1 * double(first + 1) / double(total), "Comparing acoustic fingerprints");
+        const qsizetype last = std::min(total, first + kPairsPerWave);
+        std::vector<qsizetype> wave;
+        for (qsizetype k = first; k < last; ++k) {
+            const Candidate &c = candidates[k];
+            // Pairs already joined, by hashes or by an earlier wave, need no comparison.
+            if (!(joined && joined(c.a, c.b)))
+                wave.push_back(k);
         }
-        const Candidate &c = candidates[k];
-        if (joined && joined(c.a, c.b))
-            continue;
-        const TrackInfo &ta = tracks[c.a];
-        const TrackInfo &tb = tracks[c.b];
-        if (!durationsAllow(ta.durationMs, tb.durationMs, c.offset, options.durationTolerance))
-            continue;
-        Match m;
-        if (compare(ta, tb, c.offset, options, &m)) {
-            m.a = c.a;
-            m.b = c.b;
+        QtConcurrent::blockingMap(wave, [&](qsizetype k) {
+            const Candidate &c = candidates[k];
+            const TrackInfo &ta = tracks[c.a];
+            const TrackInfo &tb = tracks[c.b];
+            Match m;
+            if (durationsAllow(ta.durationMs, tb.durationMs, c.offset, options.durationTolerance) &&
+                compare(ta, tb, c.offset, options, &m))
+                verdicts[size_t(k)] = {c.a, c.b, m.offset, m.rate};
+        });
+        for (qsizetype k : wave) {
+            const Match &m = verdicts[size_t(k)];
+            if (m.a < 0)
+                continue;
             matches.append(m);
             if (found)
                 found(m);
