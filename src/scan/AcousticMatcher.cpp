@@ -14,7 +14,10 @@ namespace rvw {
 
 namespace {
 
-constexpr int kMinFingerprintWords = 40;
+// Prints shorter than this are not matched: about 5 s of audio. fpcalc's filters take about
+// two seconds of every print, so a 5 s ident gives it only some 24 values.
+constexpr int kMinBuiltinWords = 40;
+constexpr int kMinFpcalcWords = 16;
 // Votes at one offset (give or take a word) that make a pair worth a full comparison. Keys
 // carry about 30 bits, so four agreeing by chance at one offset does not happen.
 constexpr int kMinVotes = 4;
@@ -65,6 +68,11 @@ struct Layout
 bool isFpcalc(const ScanOptions &options)
 {
     return options.engine == 1;
+}
+
+int minimumWords(bool fpcalc)
+{
+    return fpcalc ? kMinFpcalcWords : kMinBuiltinWords;
 }
 
 bool hasMasks(const TrackInfo &t)
@@ -327,7 +335,7 @@ bool AcousticMatcher::compare(const TrackInfo &a, const TrackInfo &b, int offset
                 s = scoreAt(a.fingerprint, a.fingerprintMask, *stream.words, *stream.mask, o, fpcalc, false,
                             threshold + kBlockSlack);
             const int needed = int(kMinCoverage * std::min(shorterAudio, s.pairs) + 0.5);
-            if (s.pairs < std::min(kMinFingerprintWords, int(kMinCoverage * shorterAudio)) || s.covered < needed ||
+            if (s.pairs < std::min(minimumWords(fpcalc), int(kMinCoverage * shorterAudio)) || s.covered < needed ||
                 s.rate() > threshold)
                 continue;
             if (!found || s.rate() < best.rate) {
@@ -382,7 +390,7 @@ QList<AcousticMatcher::Match> AcousticMatcher::find(const QList<TrackInfo> &trac
             std::vector<Posting> &out = blockPostings[size_t(blk)];
             const int end = std::min(indexed, (blk + 1) * kTracksPerBlock);
             for (int i = blk * kTracksPerBlock; i < end; ++i) {
-                if (tracks[i].fingerprint.size() < kMinFingerprintWords)
+                if (tracks[i].fingerprint.size() < minimumWords(fpcalc))
                     continue;
                 keysOf(tracks[i], fpcalc, n, int(layout.posMask), keys);
                 for (const KeyAt &k : keys)
