@@ -320,7 +320,10 @@ bool AcousticMatcher::compare(const TrackInfo &a, const TrackInfo &b, int offset
         const QList<quint32> *words;
         const QList<quint32> *mask;
     };
-    std::vector<Stream> streams{{&b.fingerprint, &b.fingerprintMask}};
+    // A mask that does not fit its words (a damaged cache row) is not used at all.
+    static const QList<quint32> noMask;
+    const QList<quint32> &aMask = hasMasks(a) ? a.fingerprintMask : noMask;
+    std::vector<Stream> streams{{&b.fingerprint, hasMasks(b) ? &b.fingerprintMask : &noMask}};
     if (masked && !b.fingerprintAlt.isEmpty() && b.fingerprintAltMask.size() == b.fingerprintAlt.size())
         streams.push_back({&b.fingerprintAlt, &b.fingerprintAltMask});
 
@@ -328,11 +331,11 @@ bool AcousticMatcher::compare(const TrackInfo &a, const TrackInfo &b, int offset
     Match best;
     for (const Stream &stream : streams) {
         for (int o = offset - kSearchRadius; o <= offset + kSearchRadius; ++o) {
-            Score s = scoreAt(a.fingerprint, a.fingerprintMask, *stream.words, *stream.mask, o, fpcalc, masked,
+            Score s = scoreAt(a.fingerprint, aMask, *stream.words, *stream.mask, o, fpcalc, masked,
                               threshold + kBlockSlack);
             // Masks too thin to judge by (a quiet passage): every bit counts instead.
             if (masked && s.considered < 2 * qint64(s.pairs))
-                s = scoreAt(a.fingerprint, a.fingerprintMask, *stream.words, *stream.mask, o, fpcalc, false,
+                s = scoreAt(a.fingerprint, aMask, *stream.words, *stream.mask, o, fpcalc, false,
                             threshold + kBlockSlack);
             const int needed = int(kMinCoverage * std::min(shorterAudio, s.pairs) + 0.5);
             if (s.pairs < std::min(minimumWords(fpcalc), int(kMinCoverage * shorterAudio)) || s.covered < needed ||
