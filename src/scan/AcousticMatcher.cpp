@@ -429,8 +429,10 @@ QList<AcousticMatcher::Match> AcousticMatcher::find(const QList<TrackInfo> &trac
     if (cancel.loadRelaxed())
         return {};
     report(0.7, "Finding candidate matches");
-    // A key held by a large share of the library says nothing about any one pair.
-    const int trackLimit = std::clamp(int(n * 0.02), 64, 256);
+    // A key held by many tracks (a common chord held for a second, a silence-like value) says
+    // little about any one pair and would cost a vote per pair of its holders; copies share
+    // plenty of rarer keys.
+    const int trackLimit = std::clamp(int(n * 0.02), 32, 64);
     const RunTable table = buildRuns(postings, layout, n, trackLimit, cancel);
 
     // Voting and comparing are independent per track and per pair: they run on the global
