@@ -1,5 +1,6 @@
 // The MPEG audio branch of the tag reader: ID3v2 at the start, ID3v1 and APEv2 at the end, the
-// first frame header and an optional Xing/Info/VBRI frame, from which duration and payload follow.
+// first frame header and an optional Xing/Info/VBRI frame (or else a count of the frames), from
+// which duration and payload follow.
 
 #include "audio/TagReaderInternal.h"
 
@@ -81,44 +82,78 @@ qint64 readId3v2(QFile &f, AudioMetadata &meta)
     return id3Size;
 }
 
-// ID3v1 fills only what ID3v2 left empty. Returns the bytes the trailing tags take.
+void readId3v1(const QByteArray &v1, AudioMetadata &meta)
+{
+    auto field = [&](int at, int n) { return tidy(QString::fromLatin1(v1.constData() + at, n)); };
+    if (meta.title.isEmpty())
+        meta.title = field(3, 30);
+    if (meta.artist.isEmpty())
+        meta.artist = field(33, 30);
+    if (meta.album.isEmpty())
+        meta.album = field(63, 30);
+    if (meta.year.isEmpty())
+        meta.year = field(93, 4);
+    if (meta.trackNo == 0 && v1[125] == 0)
+        meta.trackNo = quint8(v1[126]);
+    if (meta.genre.isEmpty())
+        meta.genre = genreName(quint8(v1[127]));
+}
+
+// ID3v1 fills only what ID3v2 left empty. Taggers write ID3v1 and APEv2 in either order, so each
+// is looked for at the end of what the other left. Returns the bytes the trailing tags take.
 qint64 readTrailingTags(QFile &f, AudioMetadata &meta)
 {
     const qint64 fileSize = f.size();
     qint64 tailBytes = 0;
-    if (fileSize > 128) {
-        const QByteArray v1 = readAt(f, fileSize - 128, 128);
-        if (v1.size() == 128 && bytesAre(v1, 0, "TAG")) {
-            tailBytes = 128;
-            auto field = [&](int at, int n) { return tidy(QString::fromLatin1(v1.constData() + at, n)); };
-            if (meta.title.isEmpty())
-                meta.title = field(3, 30);
-            if (meta.artist.isEmpty())
-                meta.artist = field(33, 30);
-            if (meta.album.isEmpty())
-                meta.album = field(63, 30);
-            if (meta.year.isEmpty())
-                meta.year = field(93, 4);
-            if (meta.trackNo == 0 && v1[125] == 0)
-                meta.trackNo = quint8(v1[126]);
-            if (meta.genre.isEmpty())
-                meta.genre = genreName(quint8(v1[127]));
+    bool haveV1 = false;
+    bool haveApe = false;
+    for (int round = 0; round < 2; ++round) {
+        const qint64 end = fileSize - tailBytes;
+        if (!haveV1 && end > 128) {
+            const QByteArray v1 = readAt(f, end - 128, 128);
+            if (v1.size() == 128 && bytesAre(v1, 0, "TAG")) {
+                haveV1 = true;
+                tailBytes += 128;
+                readId3v1(v1, meta);
+                continue;
+            }
         }
-    }
-    const qint64 end = fileSize - tailBytes;
-    if (end >= 33) {
-        const QByteArray footer = readAt(f, end - 32, 32);
-        if (footer.size() == 32 && bytesAre(footer, 0, "APETAGEX")) {
-            tailBytes += qint64(le32(footer, 12));
-            if (le32(footer, 20) & 0x80000000u)
-                tailBytes += 32; // the tag also has a header in front
+        if (!haveApe && end >= 33) {
+            const QByteArray footer = readAt(f, end - 32, 32);
+            if (footer.size() == 32 && bytesAre(footer, 0, "APETAGEX")) {
+                haveApe = true;
+                tailBytes += qint64(le32(footer, 12)); // at most 4 GiB: no overflow in 64 bits
+                if (le32(footer, 20) & 0x80000000u)
+                    tailBytes += 32; // the tag also has a header in front
+                continue;
+            }
         }
+        break;
     }
     return tailBytes;
 }
 
+bool sameStream(const MpegFrameHeader &a, const MpegFrameHeader &b)
+{
+    return a.valid && b.valid && a.versionBits == b.versionBits && a.layer == b.layer &&
+           a.sampleRate == b.sampleRate && a.freeFormat == b.freeFormat;
+}
+
+// A free-format header carries no frame length, so only a matching header at a plausible distance
+// (a frame of at most 640 kbit/s) tells it from chance bytes.
+bool freeFormatConfirmed(const uchar *p, qint64 pos, qint64 size, const MpegFrameHeader &h)
+{
+    const qint64 maxLength = qint64(h.samplesPerFrame) / 8 * 640000 / h.sampleRate + 4;
+    const qint64 last = qMin(pos + maxLength, size - 4);
+    for (qint64 q = pos + 4 + h.sideInfoSize; q <= last; ++q) {
+        if (p[q] == 0xFF && sameStream(h, decodeMpegHeader(p + q)))
+            return true;
+    }
+    return false;
+}
+
 // The first position holding a frame header confirmed by the next one (or whose frame runs past
-// the buffer, or whose length is unknown); -1 when there is none.
+// the buffer); -1 when there is none.
 qint64 findFirstFrame(const QByteArray &buf, MpegFrameHeader &h1)
 {
     const auto *p = reinterpret_cast<const uchar *>(buf.constData());
@@ -127,10 +162,14 @@ qint64 findFirstFrame(const QByteArray &buf, MpegFrameHeader &h1)
         if (p[pos] == 0xFF) {
             h1 = decodeMpegHeader(p + pos);
             if (h1.valid) {
-                if (h1.frameLength < 1 || pos + h1.frameLength + 4 > size)
+                if (h1.freeFormat) {
+                    if (freeFormatConfirmed(p, pos, size, h1))
+                        return pos;
+                } else if (pos + h1.frameLength + 4 > size) {
                     return pos;
-                if (decodeMpegHeader(p + pos + h1.frameLength).valid)
+                } else if (decodeMpegHeader(p + pos + h1.frameLength).valid) {
                     return pos;
+                }
             }
         }
         if (pos + 5 > size)
@@ -138,6 +177,42 @@ qint64 findFirstFrame(const QByteArray &buf, MpegFrameHeader &h1)
     }
     h1 = MpegFrameHeader();
     return -1;
+}
+
+// The shortest frame the stream of this header can have: its lowest bit rate, no padding.
+int minimumFrameLength(const uchar *header)
+{
+    const uchar lowest[4] = {header[0], header[1], uchar((header[2] & 0x0C) | 0x10), header[3]};
+    return decodeMpegHeader(lowest).frameLength;
+}
+
+// Counts the frames of h1's stream from `begin` to `end`, reading in large blocks. A byte that
+// starts no matching frame is skipped, so junk between frames costs a resync, not the count.
+quint64 countFrames(QFile &f, qint64 begin, qint64 end, const MpegFrameHeader &h1)
+{
+    constexpr qint64 kBlock = 1024 * 1024;
+    constexpr quint64 kMaxFrames = 10000000;
+    QByteArray block;
+    qint64 blockStart = begin;
+    quint64 frames = 0;
+    qint64 pos = begin;
+    while (pos + 4 <= end && frames < kMaxFrames) {
+        if (pos < blockStart || pos + 4 > blockStart + block.size()) {
+            blockStart = pos;
+            block = readAt(f, pos, qMin(kBlock, end - pos));
+            if (block.size() < 4)
+                break;
+        }
+        const auto *p = reinterpret_cast<const uchar *>(block.constData()) + (pos - blockStart);
+        const MpegFrameHeader h = p[0] == 0xFF ? decodeMpegHeader(p) : MpegFrameHeader();
+        if (sameStream(h1, h) && h.frameLength > 0) {
+            ++frames;
+            pos += h.frameLength;
+        } else {
+            ++pos; // every step moves forward, so the walk ends within end - begin steps
+        }
+    }
+    return frames;
 }
 
 } // namespace
@@ -246,15 +321,24 @@ bool readMpeg(QFile &f, AudioMetadata &meta)
     if (!meta.hasAudioRange)
         meta.audioLength = 0; // a tag frame running past the end leaves nothing, not less
 
+    // A frame count the payload cannot hold (a damaged or foreign tag) is not believed.
+    const int minLength = minimumFrameLength(reinterpret_cast<const uchar *>(buf.constData()) + pos);
+    if (frames != 0 && (minLength < 1 || quint64(frames) > quint64(meta.audioLength) / quint64(minLength)))
+        frames = 0;
+
     if (frames != 0) {
         const quint64 samples = quint64(h1.samplesPerFrame) * frames;
         meta.durationMs = qMax<qint64>(scaledMs(samples, quint64(h1.sampleRate)), 0);
         if (meta.durationMs > 0)
             meta.bitrate = clampToInt((tagBytes ? qint64(tagBytes) : meta.audioLength) * 8 / meta.durationMs);
-    } else if (h1.bitrateKbps > 0) {
-        meta.bitrate = h1.bitrateKbps;
-        // kbit/s are bits per millisecond
-        meta.durationMs = meta.audioLength * 8 / meta.bitrate;
+    } else if (!h1.freeFormat && meta.hasAudioRange) {
+        // Without a usable VBR tag the first frame's bit rate says nothing of the rest: count.
+        const quint64 counted = countFrames(f, meta.audioOffset, meta.audioOffset + meta.audioLength, h1);
+        const quint64 samples = quint64(h1.samplesPerFrame) * counted;
+        meta.durationMs = qMax<qint64>(scaledMs(samples, quint64(h1.sampleRate)), 0);
+        // kbit/s are bits per millisecond; audioLength is a file size, far below 2^60
+        if (meta.durationMs > 0)
+            meta.bitrate = clampToInt((meta.audioLength * 8 + meta.durationMs / 2) / meta.durationMs);
     }
     return meta.hasAudioRange;
 }

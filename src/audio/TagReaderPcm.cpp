@@ -4,6 +4,8 @@
 #include "audio/TagReaderInternal.h"
 
 #include <QFile>
+#include <QList>
+#include <QPair>
 
 #include <limits>
 
@@ -13,6 +15,48 @@ namespace {
 
 constexpr qint64 kMaxListChunk = 1048575;
 constexpr qint64 kMaxAiffText = 4096;
+
+constexpr qint64 kSize32Unknown = 0xFFFFFFFF;
+constexpr int kMaxChunks = 4096;
+constexpr int kMaxDs64Table = 64;
+
+// The 64-bit sizes of an RF64 or BW64 file: the data size, and a table for any other chunk too
+// large for its 32-bit field. Sizes that do not fit a qint64 read as -1, which no chunk accepts.
+struct Ds64
+{
+    qint64 dataSize = -1;
+    QList<QPair<QByteArray, qint64>> table;
+
+    bool sizeOf(const QByteArray &id, qint64 *size) const
+    {
+        for (const auto &entry : table) {
+            if (entry.first == id) {
+                *size = entry.second;
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+qint64 signedSize(quint64 v)
+{
+    return v <= quint64(std::numeric_limits<qint64>::max()) ? qint64(v) : -1;
+}
+
+Ds64 readDs64(QFile &f, qint64 at, qint64 size)
+{
+    Ds64 d;
+    // RIFF size (8), data size (8), sample count (8), table length (4), then 12-byte entries.
+    const QByteArray b = readAt(f, at, qMin<qint64>(size, 28 + 12 * kMaxDs64Table));
+    if (b.size() < 16)
+        return d;
+    d.dataSize = signedSize(le64(b, 8));
+    const qint64 entries = qMin<qint64>(le32(b, 24), kMaxDs64Table);
+    for (qint64 i = 0; i < entries && 28 + 12 * (i + 1) <= b.size(); ++i)
+        d.table.append({b.mid(28 + 12 * i, 4), signedSize(le64(b, 28 + 12 * i + 4))});
+    return d;
+}
 
 void parseInfoList(const QByteArray &chunk, AudioMetadata &meta)
 {
@@ -72,41 +116,64 @@ bool parseWav(QFile &f, AudioMetadata &meta)
     meta.formatName = QStringLiteral("WAVE");
     const qint64 fileSize = f.size();
     const QByteArray riff = readAt(f, 0, 12);
-    if (riff.size() < 12 || !bytesAre(riff, 0, "RIFF") || !bytesAre(riff, 8, "WAVE"))
+    if (riff.size() < 12 || !bytesAre(riff, 8, "WAVE"))
+        return false;
+    // RF64 and BW64 keep the true 64-bit sizes in a ds64 chunk and put 0xFFFFFFFF in the 32-bit
+    // fields it stands in for.
+    const bool sizes64 = bytesAre(riff, 0, "RF64") || bytesAre(riff, 0, "BW64");
+    if (!sizes64 && !bytesAre(riff, 0, "RIFF"))
         return false;
     if (fileSize < 20)
         return meta.hasAudioRange;
+    Ds64 ds64;
     quint32 byteRate = 0;
     qint64 pos = 12;
-    for (;;) {
+    for (int count = 0; count < kMaxChunks; ++count) {
         const QByteArray header = readAt(f, pos, 8);
         if (header.size() < 8)
             break;
-        const qint64 size = le32(header, 4);
-        const qint64 next = pos + 8 + size;
-        if (next > fileSize + 1)
+        const QByteArray id = header.left(4);
+        const qint64 body = pos + 8;
+        const qint64 left = fileSize - body; // never negative: the header was read whole
+        qint64 size = le32(header, 4);
+        if (sizes64 && size == kSize32Unknown) {
+            if (id == "data")
+                size = ds64.dataSize;
+            else if (!ds64.sizeOf(id, &size))
+                break; // a size given nowhere: what follows cannot be found
+        }
+        const bool data = id == "data";
+        // A data chunk written while streaming keeps the size the writer started with (0, or
+        // 0xFFFFFFFF): its samples run to the end of the file.
+        if (data && (size == 0 || (!sizes64 && size == kSize32Unknown)))
+            size = left;
+        if (size < 0 || size > left + 1)
             break; // a chunk cut short: its contents are not trusted
-        if (bytesAre(header, 0, "fmt ") && size >= 16) {
-            const QByteArray fmt = readAt(f, pos + 8, 16);
+        if (count == 0 && sizes64 && id == "ds64") {
+            ds64 = readDs64(f, body, size);
+        } else if (id == "fmt " && size >= 16) {
+            const QByteArray fmt = readAt(f, body, 16);
             meta.channels = le16(fmt, 2);
             meta.sampleRate = clampToInt(qint64(le32(fmt, 4)));
             byteRate = le32(fmt, 8);
-        } else if (bytesAre(header, 0, "data")) {
-            const qint64 length = qMin(fileSize - (pos + 8), size);
-            meta.audioOffset = pos + 8;
+        } else if (data) {
+            const qint64 length = qMin(left, size);
+            meta.audioOffset = body;
             meta.audioLength = length;
             meta.hasAudioRange = length > 0;
             if (byteRate != 0)
-                meta.durationMs = length * 1000 / byteRate;
-        } else if (bytesAre(header, 0, "LIST") && size >= 5 && size <= kMaxListChunk) {
-            parseInfoList(readAt(f, pos + 8, size), meta);
+                meta.durationMs = qMax<qint64>(scaledMs(quint64(length), byteRate), 0);
+        } else if (id == "LIST" && size >= 5 && size <= kMaxListChunk) {
+            parseInfoList(readAt(f, body, size), meta);
         }
-        pos = next + (size & 1);
+        if (size >= left) // size <= left + 1 keeps this sum in range
+            break;
+        pos = body + size + (size & 1);
         if (fileSize <= pos + 7)
             break;
     }
     if (byteRate != 0)
-        meta.bitrate = int(quint32(byteRate * 8u) / 1000u);
+        meta.bitrate = clampToInt(qint64(byteRate) * 8 / 1000);
     return meta.hasAudioRange;
 }
 
@@ -122,7 +189,7 @@ bool parseAiff(QFile &f, AudioMetadata &meta)
     quint32 sampleFrames = 0;
     int bits = 16;
     qint64 pos = 12;
-    for (;;) {
+    for (int count = 0; count < kMaxChunks; ++count) {
         const QByteArray header = readAt(f, pos, 8);
         if (header.size() < 8)
             break;

@@ -13,7 +13,7 @@ class CacheDatabase
 {
 public:
     // Written into every row; rows carrying another version are stale.
-    static constexpr int kSchemaVersion = 6;
+    static constexpr int kSchemaVersion = 7;
 
     CacheDatabase();
     ~CacheDatabase();

@@ -430,7 +430,7 @@ private slots:
         const qint64 t = tag.size();
         // Ten 417-byte frames are 4,170 bytes of audio.
         mp3Row("cbr without tag frame", tag + mpegFrames(10), true,
-               ex("audioLength=4170;bitrate=128;durationMs=260;sampleRate=44100;channels=2;"
+               ex("audioLength=4170;bitrate=128;durationMs=261;sampleRate=44100;channels=2;"
                   "formatName=MPEG Audio",
                   {{"audioOffset", t}}));
         mp3Row("stray 0xFF before the first frame is skipped",
@@ -439,21 +439,34 @@ private slots:
         mp3Row("lone header whose frame runs past the buffer is accepted",
                bytes({0, 0}) + kFrameHeader + QByteArray(100, '\0'), true,
                ex("audioOffset=2;audioLength=104"));
-        mp3Row("xing with frames and bytes", tag + xingFrame("Xing", 3, 1000, 400000) + mpegFrames(10), true,
-               ex("audioLength=4170;durationMs=26122;bitrate=122", {{"audioOffset", t + kFrameLength}}));
+        mp3Row("xing with frames and bytes", tag + xingFrame("Xing", 3, 30, 4000) + mpegFrames(10), true,
+               ex("audioLength=4170;durationMs=783;bitrate=40", {{"audioOffset", t + kFrameLength}}));
+        // 4,170 bytes hold at most 40 frames of 104 bytes (32 kbit/s).
+        mp3Row("xing frame count the payload cannot hold: frames counted",
+               xingFrame("Xing", 1, 80000, 0) + mpegFrames(10), true, ex("durationMs=261;bitrate=128"));
         mp3Row("info with frames only uses the payload for the bitrate",
                xingFrame("Info", 1, 10, 0) + mpegFrames(10), true,
                ex("audioOffset=417;durationMs=261;bitrate=127"));
-        mp3Row("xing with bytes only falls back to the header bitrate",
-               xingFrame("Xing", 2, 0, 5000) + mpegFrames(10), true,
-               ex("audioOffset=417;bitrate=128;durationMs=260"));
-        mp3Row("vbri", vbriFrame(500, 300000) + mpegFrames(10), true,
-               ex("audioOffset=417;durationMs=13061;bitrate=183"));
+        mp3Row("xing with bytes only: frames counted", xingFrame("Xing", 2, 0, 5000) + mpegFrames(10), true,
+               ex("audioOffset=417;bitrate=128;durationMs=261"));
+        mp3Row("vbri", vbriFrame(20, 3000) + mpegFrames(10), true,
+               ex("audioOffset=417;durationMs=522;bitrate=45"));
+        // 32 then 320 kbit/s frames: the first frame's rate alone would give 8,610 ms.
+        mp3Row("no vbr tag: frames of differing rates counted",
+               mpegFrames(30, bytes({0xFF, 0xFB, 0x10, 0x64}), 104) +
+                   mpegFrames(30, bytes({0xFF, 0xFB, 0xE0, 0x64}), 1044),
+               true, ex("durationMs=1567;bitrate=176"));
         mp3Row("tag frame only: nothing left to hash", tag + xingFrame("Xing", 1, 10, 0), false,
                ex("hasAudioRange=false"));
-        mp3Row("free format accepted alone, no duration",
-               bytes({0xFF, 0xFB, 0x00, 0xC4}) + QByteArray(300, '\x11'), true,
+        mp3Row("free format confirmed by the next header, no duration",
+               (bytes({0xFF, 0xFB, 0x00, 0xC4}) + QByteArray(300, '\x11')).repeated(2), true,
                ex("audioOffset=0;durationMs=0;bitrate=0;channels=1;sampleRate=44100"));
+        // Picture bytes that look like an 11,025 Hz free-format header, nothing like it after.
+        const QByteArray picture =
+            id3Tag(3, id3Frame(3, "APIC", bytes({0xFF, 0xE3, 0x00, 0x00}) + QByteArray(600, 'j')));
+        mp3Row("free format unconfirmed in a second id3v2 tag is skipped", tag + picture + mpegFrames(10),
+               true,
+               ex("sampleRate=44100;audioLength=4170", {{"audioOffset", t + picture.size()}}));
         mp3Row("mpeg-2 layer iii mono", mpegFrames(6, bytes({0xFF, 0xF3, 0x40, 0xC0}), 72000 * 32 / 22050),
                true, ex("sampleRate=22050;channels=1;bitrate=32"));
         mp3Row("mpeg-2.5 layer iii", mpegFrames(6, bytes({0xFF, 0xE3, 0x80, 0x00}), 72000 * 64 / 11025), true,
@@ -487,6 +500,8 @@ private slots:
         mp3Row("id3v1 genre 84 and above has no name", audio + id3v1("T", "A", 1, 84), true, ex("genre="));
         mp3Row("ape without header", audio + apeTag(false, 40), true, ex("audioLength=1668"));
         mp3Row("ape with header", audio + apeTag(true, 40), true, ex("audioLength=1668"));
+        mp3Row("id3v1 before ape", v2 + audio + id3v1("x", "V1 artist", 1, 1) + apeTag(true, 7), true,
+               ex("artist=V1 artist;audioLength=1668", {{"audioOffset", v2.size()}}));
         mp3Row("ape before id3v1", v2 + audio + apeTag(true, 7) + id3v1("x", "y", 1, 1), true,
                ex("audioLength=1668", {{"audioOffset", v2.size()}}));
         mp3Row("ape larger than the file leaves no audio",
@@ -661,6 +676,24 @@ private slots:
             << ex("hasAudioRange=false;sampleRate=44100");
         QTest::newRow("odd data missing its pad byte still counts")
             << "wav" << riffWave(fmt + "data" + le32(3) + "abc") << true << ex("audioLength=3");
+        for (const quint32 streamed : {0u, 0xFFFFFFFFu})
+            QTest::newRow(qPrintable(QStringLiteral("streamed data size %1 runs to the end").arg(streamed)))
+                << "wav" << riffWave(fmt + "data" + le32(streamed) + pcm) << true
+                << ex("durationMs=1000;audioOffset=44;audioLength=176400");
+        // 64-bit sizes in ds64 (RIFF size, data size, sample count, no table), 0xFFFFFFFF in the
+        // 32-bit fields; a LIST after the data shows the walk went on past it.
+        auto wave64 = [&](const char *magic, quint64 dataSize) {
+            const QByteArray ds64 = riffChunk("ds64", number(0, 8, false) + number(dataSize, 8, false) +
+                                                          number(44100, 8, false) + le32(0));
+            return magic + le32(0xFFFFFFFF) + "WAVE" + ds64 + fmt + "data" + le32(0xFFFFFFFF) + pcm + list;
+        };
+        for (const char *magic : {"RF64", "BW64"})
+            QTest::newRow(magic) << "wav" << wave64(magic, quint64(pcm.size())) << true
+                                 << ex("channels=2;sampleRate=44100;durationMs=1000;audioOffset=80;"
+                                       "audioLength=176400;title=Name");
+        QTest::newRow("RF64 data size beyond the file is not trusted")
+            << "wav" << wave64("RF64", quint64(1) << 62) << false
+            << ex("sampleRate=44100;hasAudioRange=false");
         QTest::newRow("no data chunk") << "wav" << riffWave(fmt) << false << ex("channels=2");
         QTest::newRow("not wave") << "wav" << QByteArray("RIFF\0\0\0\0AVI LIST", 16) << false << Expect{};
     }
@@ -714,6 +747,11 @@ private slots:
         QTest::newRow("opus") << "a.opus" << QStringList{"-c:a", "libopus"} << "Opus" << 20 << false;
         QTest::newRow("m4a") << "a.m4a" << QStringList{"-c:a", "aac"} << "MPEG-4 Audio" << 24 << true;
         QTest::newRow("wav") << "a.wav" << QStringList{"-c:a", "pcm_s16le"} << "WAVE" << 1 << true;
+        const QStringList rf64{"-c:a", "pcm_s16le", "-rf64", "always"};
+        QTest::newRow("rf64") << "rf64.wav" << rf64 << "WAVE" << 1 << true;
+        // Written as a stream: the sizes in ds64 stay 0 and the data runs to the end of the file.
+        QTest::newRow("rf64 streamed") << "rf64s.wav" << rf64 + QStringList{"-seekable", "0"} << "WAVE" << 1
+                                       << true;
         QTest::newRow("aiff") << "a.aiff" << QStringList{"-c:a", "pcm_s16be"} + metadata({"author=Ärtist"})
                               << "AIFF" << 1 << true;
     }
@@ -770,6 +808,44 @@ private slots:
             QCOMPARE(meta.comment, QStringLiteral("Cmt"));
     }
 
+    // A VBR file written without a Xing or VBRI header: its frames are counted, as ffprobe counts
+    // its packets, where the first frame's bit rate would give nothing like the 40 s.
+    void mp3VbrWithoutTag()
+    {
+        const QString path = m_dir.filePath("noxing.mp3");
+        QString error;
+        QVERIFY2(rvwtest::ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=20", "-f", "lavfi",
+                                  "-i", "anoisesrc=d=20", "-filter_complex", "concat=n=2:v=0:a=1", "-c:a",
+                                  "libmp3lame", "-q:a", "2", "-write_xing", "0", path},
+                                 &error),
+                 qPrintable(error));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray head = f.read(8192);
+        QVERIFY(!head.contains("Xing") && !head.contains("Info") && !head.contains("VBRI"));
+        QProcess p;
+        p.start(QStringLiteral("ffprobe"), {"-v", "error", "-count_packets", "-show_entries",
+                                            "stream=nb_read_packets,sample_rate", "-of", "default=nw=1",
+                                            path});
+        QVERIFY(p.waitForFinished(30000) && p.exitCode() == 0);
+        qint64 packets = 0, rate = 0;
+        for (const QString &line : QString::fromLatin1(p.readAllStandardOutput()).split('\n')) {
+            if (line.startsWith("nb_read_packets="))
+                packets = line.section('=', 1).toLongLong();
+            else if (line.startsWith("sample_rate="))
+                rate = line.section('=', 1).toLongLong();
+        }
+        QVERIFY(packets > 0 && rate > 0);
+        const qint64 expectedMs = packets * 1152 * 1000 / rate;
+        AudioMetadata meta;
+        QVERIFY2(TagReader::read(path, meta, &error), qPrintable(error));
+        QVERIFY2(qAbs(meta.durationMs - expectedMs) <= qMax<qint64>(120, expectedMs / 100),
+                 qPrintable(QStringLiteral("%1 ms against %2 ms").arg(meta.durationMs).arg(expectedMs)));
+        const qint64 expectedKbps = meta.audioLength * 8 / expectedMs;
+        QVERIFY2(qAbs(meta.bitrate - expectedKbps) <= 2,
+                 qPrintable(QStringLiteral("%1 kbit/s against %2").arg(meta.bitrate).arg(expectedKbps)));
+    }
+
     // Copies whose tags differ but whose coded audio is the same share the payload hash.
     void payloadIdentity_data()
     {
@@ -790,6 +866,8 @@ private slots:
         QTest::newRow("mp3 with apev2") << "mp3" << mp3 << QStringList{} << apeTag(true, 64);
         QTest::newRow("mp3 with apev2 and id3v1")
             << "mp3" << mp3 << QStringList{} << apeTag(false, 20) + id3v1("x", "y", 2, 3);
+        QTest::newRow("mp3 with id3v1 and apev2")
+            << "mp3" << mp3 << QStringList{} << id3v1("x", "y", 2, 3) + apeTag(true, 20);
         QTest::newRow("flac other comments")
             << "flac" << flac << metadata({"title=Other", "genre=Ska"}) << QByteArray();
     }
