@@ -1,5 +1,6 @@
 #include "cleanup/FileOps.h"
 
+#include "audio/Hasher.h"
 #include "audio/Sha256.h"
 
 #include <QDir>
@@ -267,9 +268,10 @@ bool copyThenRemove(const QString &from, const QString &to, QString *error)
         return false;
     }
     QString readError;
-    const QByteArray copyDigest = sha256Of(temporary, &readError);
+    const QString copyDigest = Hasher::hashWholeFile(temporary, &readError);
     struct stat copied = {};
-    if (copyDigest.isEmpty() || copyDigest != sourceDigest || ::stat(native(temporary).constData(), &copied) != 0 ||
+    if (copyDigest.isEmpty() || copyDigest != QString::fromLatin1(sourceDigest.toHex()) ||
+        ::stat(native(temporary).constData(), &copied) != 0 ||
         copied.st_size != before.st_size) {
         discard();
         return fail(error, QObject::tr("the copy read back differs from the original"));
@@ -387,28 +389,6 @@ bool appendDurably(const QString &path, const QByteArray &bytes, QString *error)
     if (e != 0)
         return fail(error, QObject::tr("cannot write %1: %2").arg(path, systemText(e)));
     return true;
-}
-
-QByteArray sha256Of(const QString &path, QString *error)
-{
-    Descriptor in(openRetrying(native(path), O_RDONLY));
-    if (!in.valid()) {
-        fail(error, QObject::tr("cannot read %1: %2").arg(path, systemText(errno)));
-        return QByteArray();
-    }
-    Sha256 digest;
-    std::vector<char> buffer(static_cast<size_t>(kBlockSize));
-    for (;;) {
-        const qint64 n = readSome(in.get(), buffer.data(), kBlockSize);
-        if (n < 0) {
-            fail(error, QObject::tr("cannot read %1: %2").arg(path, systemText(errno)));
-            return QByteArray();
-        }
-        if (n == 0)
-            break;
-        digest.addData(buffer.data(), n);
-    }
-    return digest.result();
 }
 
 } // namespace FileOps

@@ -50,8 +50,5 @@ bool writeAtomically(const QString &path, const QByteArray &bytes, bool replace,
 // Appends `bytes` to `path` (created when missing) and syncs the file's data to the disk.
 bool appendDurably(const QString &path, const QByteArray &bytes, QString *error);
 
-// The SHA-256 of a file's content, read in large blocks; empty when it cannot be read.
-QByteArray sha256Of(const QString &path, QString *error);
-
 } // namespace FileOps
 } // namespace rvw
