@@ -61,20 +61,49 @@ QString hashWholeFile(const QString &path, QString *error)
 
 QString hashRange(const QString &path, qint64 offset, qint64 length, QString *error)
 {
-    if (length < 1)
+    return hashRanges(path, {ByteRange{offset, length}}, error);
+}
+
+QString hashRanges(const QString &path, const QList<ByteRange> &ranges, QString *error)
+{
+    qint64 total = 0;
+    for (const ByteRange &r : ranges) {
+        if (r.length < 0 || (total += r.length) < 0)
+            return {};
+    }
+    if (total < 1)
         return {};
     QFile f(path);
     if (!openForHashing(f, path, error))
         return {};
-    if (!f.seek(offset)) {
-        if (error)
-            *error = QObject::tr("Cannot seek within %1").arg(path);
-        return {};
-    }
     Sha256 hash;
-    // A read error inside the range ends the hash where the readable bytes end, as the end of
-    // the file does.
-    feedToEnd(f, length, hash);
+    QByteArray block(int(kBlockSize), Qt::Uninitialized);
+    qint64 blockStart = -1;
+    qint64 blockSize = 0;
+    qint64 previousEnd = std::numeric_limits<qint64>::min();
+    for (const ByteRange &r : ranges) {
+        if (r.offset < previousEnd) // out of order or overlapping: not a layout any container has
+            return {};
+        previousEnd = r.offset + r.length;
+        qint64 pos = r.offset;
+        while (pos < previousEnd) {
+            if (pos < blockStart || pos >= blockStart + blockSize) {
+                // A read error or the end of the file ends the hash where the readable bytes end.
+                if (!f.seek(pos)) {
+                    if (error && blockStart < 0)
+                        *error = QObject::tr("Cannot seek within %1").arg(path);
+                    return blockStart < 0 ? QString() : QString::fromLatin1(hash.result().toHex());
+                }
+                blockSize = f.read(block.data(), kBlockSize);
+                blockStart = pos;
+                if (blockSize < 1)
+                    return QString::fromLatin1(hash.result().toHex());
+            }
+            const qint64 n = qMin(previousEnd, blockStart + blockSize) - pos;
+            hash.addData(block.constData() + (pos - blockStart), n);
+            pos += n;
+        }
+    }
     return QString::fromLatin1(hash.result().toHex());
 }
 

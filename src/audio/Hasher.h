@@ -1,5 +1,8 @@
 #pragma once
 
+#include "audio/ByteRange.h"
+
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -13,6 +16,10 @@ QString hashWholeFile(const QString &path, QString *error);
 // `length` bytes from `offset`, read in blocks of at most 1 MiB; a file that ends sooner is hashed
 // up to its end. An empty range gives an empty hash and leaves error alone.
 QString hashRange(const QString &path, qint64 offset, qint64 length, QString *error);
+// The bytes of the ranges, in file order (ranges in increasing order without overlap), as one
+// stream: read in one forward pass, so framing between small pieces costs no extra reads. Empty
+// when the ranges hold no byte.
+QString hashRanges(const QString &path, const QList<ByteRange> &ranges, QString *error);
 // The size as decimal text, the first 64 KiB and, for files over 128 KiB, the last 64 KiB.
 QString quickSignature(const QString &path);
 

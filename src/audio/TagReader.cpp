@@ -169,12 +169,27 @@ bool bytesAre(const QByteArray &b, qint64 at, const char *text)
     return inRange(b, at, n) && memcmp(b.constData() + at, text, size_t(n)) == 0;
 }
 
-QByteArray readAt(QFile &f, qint64 pos, qint64 count)
+ByteSource::ByteSource(QFile &file) : m_file(file), m_size(file.size()) {}
+
+QByteArray ByteSource::read(qint64 pos, qint64 count)
 {
-    const qint64 size = f.size();
-    if (pos < 0 || count <= 0 || pos >= size || !f.seek(pos))
+    if (pos < 0 || count <= 0 || pos >= m_size)
         return {};
-    return f.read(qMin(count, size - pos));
+    count = qMin(count, m_size - pos);
+    if (pos >= m_windowStart && pos - m_windowStart + count <= m_window.size())
+        return m_window.mid(pos - m_windowStart, count);
+    if (count > kWindow / 2) {
+        // Large reads (a tag, a block of frames) go straight to the caller.
+        if (!m_file.seek(pos))
+            return {};
+        return m_file.read(count);
+    }
+    m_window.clear();
+    if (!m_file.seek(pos))
+        return {};
+    m_window = m_file.read(qMin(kWindow, m_size - pos));
+    m_windowStart = pos;
+    return m_window.left(count);
 }
 
 qint64 scaledMs(quint64 units, quint64 rate)
@@ -206,11 +221,24 @@ QString genreName(int index)
 QString tidy(const QString &s)
 {
     const qsizetype nul = s.indexOf(QChar(0));
-    return (nul < 0 ? s : s.left(nul)).trimmed();
+    QString text = (nul < 0 ? s : s.left(nul)).trimmed();
+    if (text.size() > kMaxTextLength) {
+        text.truncate(kMaxTextLength);
+        if (text.back().isHighSurrogate())
+            text.chop(1);
+    }
+    return text;
 }
 
-QString decodeId3Text(quint8 encoding, const QByteArray &bytes)
+QByteArray capTextBytes(const QByteArray &bytes)
 {
+    // Four bytes per character covers UTF-8 and a UTF-16 surrogate pair; a byte order mark more.
+    return bytes.left(4 * kMaxTextLength + 4);
+}
+
+QString decodeId3Text(quint8 encoding, const QByteArray &whole)
+{
+    const QByteArray bytes = capTextBytes(whole);
     const bool utf16 = encoding == 1 || encoding == 2;
     qsizetype len = bytes.size();
     if (utf16) {
@@ -293,18 +321,36 @@ void assignFrame(AudioMetadata &meta, const QString &frameId, const QString &val
 
 } // namespace tagreader
 
+QList<ByteRange> AudioMetadata::payloadRanges() const
+{
+    if (!hasAudioRange || audioLength < 1)
+        return {};
+    if (!audioPieces.isEmpty())
+        return audioPieces;
+    return {ByteRange{audioOffset, audioLength}};
+}
+
+qint64 AudioMetadata::payloadLength() const
+{
+    qint64 total = 0;
+    for (const ByteRange &r : payloadRanges())
+        total += r.length;
+    return total;
+}
+
 namespace TagReader {
 
 bool read(const QString &path, AudioMetadata &meta, QString *error)
 {
     using namespace tagreader;
-    QFile f(path);
-    // Unbuffered: the parsers seek before nearly every read, which would throw a buffer away.
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    QFile file(path);
+    // Unbuffered: ByteSource keeps its own window, and QFile's buffer would only add a copy.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         if (error)
-            *error = QObject::tr("Cannot open file: %1").arg(f.errorString());
+            *error = QObject::tr("Cannot open file: %1").arg(file.errorString());
         return false;
     }
+    ByteSource f(file);
     const QString suffix = QFileInfo(path).suffix().toLower();
     bool ok = false;
     if (suffix == QLatin1String("mp3") || suffix == QLatin1String("mp2")) {

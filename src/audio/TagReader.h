@@ -1,5 +1,8 @@
 #pragma once
 
+#include "audio/ByteRange.h"
+
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -22,9 +25,18 @@ struct AudioMetadata
     int bitrate = 0;
     int sampleRate = 0;
     int channels = 0;
+    // The span of the file that holds the coded audio, tags and artwork left out.
     qint64 audioOffset = 0;
     qint64 audioLength = 0;
     bool hasAudioRange = false;
+    // When the container interleaves its own framing with the audio (Ogg pages), the pieces of the
+    // span that are audio, in file order; empty when the whole span is.
+    QList<ByteRange> audioPieces;
+
+    // What identifies the coded audio: the pieces, or else the span; empty without a range.
+    QList<ByteRange> payloadRanges() const;
+    // The bytes payloadRanges() covers.
+    qint64 payloadLength() const;
 };
 
 namespace TagReader {

@@ -7,9 +7,29 @@
 #include <QByteArray>
 #include <QString>
 
-class QFile;
+#include <QFile>
 
 namespace rvw::tagreader {
+
+// The one way the parsers read a file: positioned reads served from a window of the file, so a
+// walk over thousands of small headers costs memory copies rather than a system call each. The
+// size is taken once; nothing is read past it, so a damaged size field cannot drive a large
+// allocation.
+class ByteSource
+{
+public:
+    explicit ByteSource(QFile &file);
+    qint64 size() const { return m_size; }
+    // Up to `count` bytes at `pos`: fewer (or none) at the end of the file or after a read error.
+    QByteArray read(qint64 pos, qint64 count);
+
+private:
+    static constexpr qint64 kWindow = 65536;
+    QFile &m_file;
+    qint64 m_size = 0;
+    qint64 m_windowStart = 0;
+    QByteArray m_window;
+};
 
 // Big- and little-endian reads from a buffer. Out-of-range positions read as 0, so a parser that
 // miscounts can never read past its buffer.
@@ -23,9 +43,14 @@ quint32 syncsafe32(const QByteArray &b, qint64 at);
 // True when the bytes at `at` equal the text (no terminator compared).
 bool bytesAre(const QByteArray &b, qint64 at, const char *text);
 
-// Reads up to `count` bytes at `pos`, never asking for more than the file holds, so a damaged size
-// field cannot drive a large allocation. Returns fewer bytes (or none) at the end of the file.
-QByteArray readAt(QFile &f, qint64 pos, qint64 count);
+inline QByteArray readAt(ByteSource &f, qint64 pos, qint64 count)
+{
+    return f.read(pos, count);
+}
+
+// The longest tag value kept, in characters: a 60 MB title frame is damage, not a title, and must
+// not reach the cache and the reports whole.
+constexpr qsizetype kMaxTextLength = 1024;
 
 // units * 1000 / rate without overflow; -1 when the result does not fit in 63 bits or rate is 0.
 qint64 scaledMs(quint64 units, quint64 rate);
@@ -35,7 +60,10 @@ int clampToInt(qint64 v);
 // Genre name of an ID3v1 genre number, empty outside 0-83.
 QString genreName(int index);
 
+// The text up to its first NUL, trimmed and cut to kMaxTextLength.
 QString tidy(const QString &s);
+// Bytes enough for kMaxTextLength characters in any encoding the tags use.
+QByteArray capTextBytes(const QByteArray &bytes);
 QString decodeId3Text(quint8 encoding, const QByteArray &bytes);
 void assignFrame(AudioMetadata &meta, const QString &frameId, const QString &value);
 // Text before the first "/" as a number, 0 when it is not one ("7/12" gives 7).
@@ -57,14 +85,14 @@ struct MpegFrameHeader
 // Decodes the 4 bytes at p (the caller guarantees they exist).
 MpegFrameHeader decodeMpegHeader(const uchar *p);
 
-bool readMpeg(QFile &f, AudioMetadata &meta);
-bool readFlac(QFile &f, AudioMetadata &meta);
-bool readMp4(QFile &f, AudioMetadata &meta);
-bool parseOgg(QFile &f, AudioMetadata &meta);
-bool parseWav(QFile &f, AudioMetadata &meta);
-bool parseAiff(QFile &f, AudioMetadata &meta);
+bool readMpeg(ByteSource &f, AudioMetadata &meta);
+bool readFlac(ByteSource &f, AudioMetadata &meta);
+bool readMp4(ByteSource &f, AudioMetadata &meta);
+bool parseOgg(ByteSource &f, AudioMetadata &meta);
+bool parseWav(ByteSource &f, AudioMetadata &meta);
+bool parseAiff(ByteSource &f, AudioMetadata &meta);
 void parseVorbisCommentBlock(const QByteArray &block, AudioMetadata &meta);
-void walkMp4(QFile &f, qint64 begin, qint64 end, AudioMetadata &meta, int depth);
-void parseIlst(QFile &f, qint64 begin, qint64 end, AudioMetadata &meta);
+void walkMp4(ByteSource &f, qint64 begin, qint64 end, AudioMetadata &meta, int depth);
+void parseIlst(ByteSource &f, qint64 begin, qint64 end, AudioMetadata &meta);
 
 } // namespace rvw::tagreader

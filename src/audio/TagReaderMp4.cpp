@@ -25,7 +25,7 @@ struct Box
 
 // The header of the box at pos, which has to end by `end`. False when it is cut short or its size
 // does not fit.
-bool readBox(QFile &f, qint64 pos, qint64 end, Box &box)
+bool readBox(ByteSource &f, qint64 pos, qint64 end, Box &box)
 {
     const QByteArray header = readAt(f, pos, 8);
     if (header.size() < 8)
@@ -51,7 +51,7 @@ bool readBox(QFile &f, qint64 pos, qint64 end, Box &box)
     return true;
 }
 
-void readMovieHeader(QFile &f, qint64 payloadStart, AudioMetadata &meta)
+void readMovieHeader(ByteSource &f, qint64 payloadStart, AudioMetadata &meta)
 {
     const QByteArray h = readAt(f, payloadStart, 32);
     if (h.size() < 32)
@@ -72,7 +72,7 @@ void readMovieHeader(QFile &f, qint64 payloadStart, AudioMetadata &meta)
 }
 
 // Tags and the movie header, at any level.
-void visitBox(QFile &f, const Box &box, AudioMetadata &meta, int depth)
+void visitBox(ByteSource &f, const Box &box, AudioMetadata &meta, int depth)
 {
     if (box.type == "moov" || box.type == "trak" || box.type == "mdia" || box.type == "udta")
         walkMp4(f, box.payload, box.next, meta, depth + 1);
@@ -98,7 +98,7 @@ struct MediaLayout
     qint64 lastEnd = 0;
 };
 
-MediaLayout walkTopLevel(QFile &f, qint64 fileSize, AudioMetadata &meta)
+MediaLayout walkTopLevel(ByteSource &f, qint64 fileSize, AudioMetadata &meta)
 {
     MediaLayout layout;
     Box box;
@@ -146,7 +146,7 @@ void setPayloadRange(const MediaLayout &layout, AudioMetadata &meta)
 
 } // namespace
 
-void walkMp4(QFile &f, qint64 begin, qint64 end, AudioMetadata &meta, int depth)
+void walkMp4(ByteSource &f, qint64 begin, qint64 end, AudioMetadata &meta, int depth)
 {
     if (depth >= kMaxDepth)
         return;
@@ -158,7 +158,7 @@ void walkMp4(QFile &f, qint64 begin, qint64 end, AudioMetadata &meta, int depth)
     }
 }
 
-void parseIlst(QFile &f, qint64 begin, qint64 end, AudioMetadata &meta)
+void parseIlst(ByteSource &f, qint64 begin, qint64 end, AudioMetadata &meta)
 {
     qint64 pos = begin;
     while (pos + 8 <= end) {
@@ -176,7 +176,7 @@ void parseIlst(QFile &f, qint64 begin, qint64 end, AudioMetadata &meta)
         const qint64 declared = qint64(be32(body, 0)) - 16;
         const QByteArray value = declared > 0 ? body.mid(16, declared) : QByteArray();
         const QByteArray type = header.mid(4, 4);
-        const QString text = tidy(QString::fromUtf8(value));
+        const QString text = tidy(QString::fromUtf8(capTextBytes(value)));
         if (type == "\xA9nam") {
             meta.title = text;
         } else if (type == "\xA9"
@@ -208,7 +208,7 @@ void parseIlst(QFile &f, qint64 begin, qint64 end, AudioMetadata &meta)
     }
 }
 
-bool readMp4(QFile &f, AudioMetadata &meta)
+bool readMp4(ByteSource &f, AudioMetadata &meta)
 {
     meta.formatName = QStringLiteral("MPEG-4 Audio");
     const qint64 fileSize = f.size();

@@ -68,7 +68,7 @@ void walkId3v2Frames(const QByteArray &body, int version, quint8 flags, AudioMet
 }
 
 // Reads the ID3v2 tag at the start, if any; returns where the audio region begins.
-qint64 readId3v2(QFile &f, AudioMetadata &meta)
+qint64 readId3v2(ByteSource &f, AudioMetadata &meta)
 {
     const QByteArray header = readAt(f, 0, 10);
     if (header.size() < 10 || !bytesAre(header, 0, "ID3"))
@@ -101,7 +101,7 @@ void readId3v1(const QByteArray &v1, AudioMetadata &meta)
 
 // ID3v1 fills only what ID3v2 left empty. Taggers write ID3v1 and APEv2 in either order, so each
 // is looked for at the end of what the other left. Returns the bytes the trailing tags take.
-qint64 readTrailingTags(QFile &f, AudioMetadata &meta)
+qint64 readTrailingTags(ByteSource &f, AudioMetadata &meta)
 {
     const qint64 fileSize = f.size();
     qint64 tailBytes = 0;
@@ -188,7 +188,7 @@ int minimumFrameLength(const uchar *header)
 
 // Counts the frames of h1's stream from `begin` to `end`, reading in large blocks. A byte that
 // starts no matching frame is skipped, so junk between frames costs a resync, not the count.
-quint64 countFrames(QFile &f, qint64 begin, qint64 end, const MpegFrameHeader &h1)
+quint64 countFrames(ByteSource &f, qint64 begin, qint64 end, const MpegFrameHeader &h1)
 {
     constexpr qint64 kBlock = 1024 * 1024;
     constexpr quint64 kMaxFrames = 10000000;
@@ -271,7 +271,7 @@ MpegFrameHeader decodeMpegHeader(const uchar *p)
     return h;
 }
 
-bool readMpeg(QFile &f, AudioMetadata &meta)
+bool readMpeg(ByteSource &f, AudioMetadata &meta)
 {
     meta.formatName = QStringLiteral("MPEG Audio");
     const qint64 fileSize = f.size();

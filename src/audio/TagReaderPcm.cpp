@@ -44,7 +44,7 @@ qint64 signedSize(quint64 v)
     return v <= quint64(std::numeric_limits<qint64>::max()) ? qint64(v) : -1;
 }
 
-Ds64 readDs64(QFile &f, qint64 at, qint64 size)
+Ds64 readDs64(ByteSource &f, qint64 at, qint64 size)
 {
     Ds64 d;
     // RIFF size (8), data size (8), sample count (8), table length (4), then 12-byte entries.
@@ -69,7 +69,7 @@ void parseInfoList(const QByteArray &chunk, AudioMetadata &meta)
         const qint64 subSize = le32(chunk, offset + 4);
         if (offset + 8 + subSize > size)
             break;
-        const QString value = tidy(QString::fromLatin1(chunk.constData() + offset + 8, subSize));
+        const QString value = tidy(QString::fromLatin1(capTextBytes(chunk.mid(offset + 8, subSize))));
         if (!value.isEmpty()) {
             if (id == "INAM")
                 meta.title = value;
@@ -111,7 +111,7 @@ int extendedToInt(quint16 exponent, quint64 mantissa)
 
 } // namespace
 
-bool parseWav(QFile &f, AudioMetadata &meta)
+bool parseWav(ByteSource &f, AudioMetadata &meta)
 {
     meta.formatName = QStringLiteral("WAVE");
     const qint64 fileSize = f.size();
@@ -177,7 +177,7 @@ bool parseWav(QFile &f, AudioMetadata &meta)
     return meta.hasAudioRange;
 }
 
-bool parseAiff(QFile &f, AudioMetadata &meta)
+bool parseAiff(ByteSource &f, AudioMetadata &meta)
 {
     meta.formatName = QStringLiteral("AIFF");
     const qint64 fileSize = f.size();

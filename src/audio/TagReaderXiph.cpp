@@ -69,11 +69,12 @@ void parseVorbisCommentBlock(const QByteArray &block, AudioMetadata &meta)
         const qint64 len = le32(block, pos);
         if (len > size || pos + 4 + len > size)
             return;
-        const QString entry = QString::fromUtf8(block.constData() + pos + 4, len);
+        // Cut before decoding: a picture entry can be megabytes long.
+        const QString entry = QString::fromUtf8(capTextBytes(block.mid(pos + 4, len)));
         pos += 4 + len;
         const qsizetype eq = entry.indexOf(QLatin1Char('='));
         if (eq > 0) {
-            const QString value = entry.mid(eq + 1).trimmed();
+            const QString value = tidy(entry.mid(eq + 1));
             if (!value.isEmpty())
                 assignVorbisComment(meta, entry.left(eq).toUpper(), value);
         }
@@ -82,7 +83,7 @@ void parseVorbisCommentBlock(const QByteArray &block, AudioMetadata &meta)
     }
 }
 
-bool readFlac(QFile &f, AudioMetadata &meta)
+bool readFlac(ByteSource &f, AudioMetadata &meta)
 {
     meta.formatName = QStringLiteral("FLAC");
     const qint64 fileSize = f.size();
@@ -125,7 +126,7 @@ bool readFlac(QFile &f, AudioMetadata &meta)
     return true;
 }
 
-bool parseOgg(QFile &f, AudioMetadata &meta)
+bool parseOgg(ByteSource &f, AudioMetadata &meta)
 {
     meta.formatName = QStringLiteral("Ogg");
     const qint64 fileSize = f.size();

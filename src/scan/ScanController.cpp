@@ -48,8 +48,8 @@ TrackInfo analyseOne(TrackInfo track, const ScanOptions &options, QAtomicInt &do
     if (options.detectIdentical)
         track.fullHash = Hasher::hashWholeFile(track.path, nullptr);
     if (options.detectSameAudio) {
-        if (meta.hasAudioRange && meta.audioLength >= 1)
-            track.audioHash = Hasher::hashRange(track.path, meta.audioOffset, meta.audioLength, nullptr);
+        if (meta.payloadLength() >= 1)
+            track.audioHash = Hasher::hashRanges(track.path, meta.payloadRanges(), nullptr);
         else
             track.audioHash =
                 options.detectIdentical ? track.fullHash : Hasher::hashWholeFile(track.path, nullptr);
