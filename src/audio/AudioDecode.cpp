@@ -1,28 +1,24 @@
 #include "audio/AudioDecode.h"
 
+#include "audio/ToolProcess.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace rvw::AudioDecode {
 
 namespace {
 
-constexpr int kStartTimeoutMs = 5000;
-constexpr int kKillWaitMs = 2000;
-// Only a capacity hint; a long decode still grows past it.
-constexpr qint64 kMaxReserveBytes = qint64(64) * 1024 * 1024;
-constexpr qsizetype kMaxLogBytes = 64 * 1024;
-constexpr int kPollMs = 200;
 // Codec delay and resampling leave a decode cut at its limit up to ~50 ms short of it, so one
 // ending this close to the limit may have been cut there rather than have run out of stream.
 constexpr qint64 kCutSlackMs = 500;
@@ -145,7 +141,7 @@ bool ffmpegAvailable()
 }
 
 bool decodeWithFfmpeg(const QString &path, int sampleRate, int seconds, std::vector<float> &samples,
-                      qint64 &durationMs, QString &error)
+                      qint64 &durationMs, QString &error, const QAtomicInt *cancel)
 {
     const QString program = ffmpegPath();
     if (program.isEmpty()) {
@@ -161,52 +157,32 @@ bool decodeWithFfmpeg(const QString &path, int sampleRate, int seconds, std::vec
          << QString::number(sampleRate) << QStringLiteral("-f") << QStringLiteral("f32le")
          << QStringLiteral("-");
 
-    QProcess proc;
-    proc.setProcessChannelMode(QProcess::SeparateChannels);
-    proc.setReadChannel(QProcess::StandardOutput);
-    proc.start(program, args, QIODevice::ReadOnly);
-    if (!proc.waitForStarted(kStartTimeoutMs)) {
+    // Twice the audio asked for, and a megabyte: more than -t lets through means a broken tool.
+    const qint64 expected = qint64(std::max(seconds, 1)) * std::max(sampleRate, 1) * 4;
+    const qint64 cap = seconds > 0 ? 2 * expected + (1 << 20) : std::numeric_limits<qint64>::max();
+    const ToolRun run = ToolProcess::run(program, args, waitLimitMs(seconds), cap, cancel);
+    if (!run.started) {
         error = QStringLiteral("could not start ffmpeg");
         return false;
     }
-
-    QByteArray output;
-    const qint64 reserve = qint64(std::max(seconds, 1)) * std::max(sampleRate, 1) * 4;
-    output.reserve(qsizetype(std::min(reserve, kMaxReserveBytes)));
-    QByteArray log;
-    const auto takeLog = [&] {
-        const QByteArray chunk = proc.readAllStandardError();
-        log += chunk.left(std::max<qsizetype>(kMaxLogBytes - log.size(), 0));
-    };
-    const int limit = waitLimitMs(seconds);
-    // Short waits drain standard error while standard output is quiet; only audio counts as progress.
-    QDeadlineTimer stalled(limit);
-    while (proc.state() != QProcess::NotRunning) {
-        const bool more = proc.waitForReadyRead(kPollMs);
-        takeLog();
-        if (more) {
-            output += proc.readAllStandardOutput();
-            stalled.setRemainingTime(limit);
-        } else if (proc.state() != QProcess::NotRunning) {
-            if (stalled.hasExpired()) {
-                proc.kill();
-                proc.waitForFinished(kKillWaitMs);
-                error = QStringLiteral("ffmpeg timed out");
-                return false;
-            }
-            // Once standard output is closed the wait above returns at once.
-            proc.waitForFinished(kPollMs);
-        }
+    if (run.cancelled) {
+        error = QStringLiteral("cancelled");
+        return false;
     }
-    output += proc.readAllStandardOutput();
-    proc.waitForFinished(kKillWaitMs);
-    takeLog();
-
+    if (run.timedOut) {
+        error = QStringLiteral("ffmpeg timed out");
+        return false;
+    }
+    if (run.overflowed) {
+        error = QStringLiteral("ffmpeg wrote more audio than asked for");
+        return false;
+    }
+    const QByteArray &output = run.output;
     qint64 reportedMs = -1;
-    readLog(log, error, reportedMs);
-    if (proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0) {
+    readLog(run.errors, error, reportedMs);
+    if (run.crashed || run.exitCode != 0) {
         if (error.isEmpty())
-            error = QStringLiteral("ffmpeg failed (exit %1)").arg(proc.exitCode());
+            error = QStringLiteral("ffmpeg failed (exit %1)").arg(run.exitCode);
         if (output.isEmpty())
             return false;
     }

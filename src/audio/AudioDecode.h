@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAtomicInt>
 #include <QString>
 #include <QtGlobal>
 
@@ -21,10 +22,11 @@ bool ffmpegAvailable();
 // sampleRate. On success `samples` holds them, durationMs is the whole stream's length (0 when
 // unknown: ffmpeg gave none and the decode was cut at `seconds`) and error is empty. On failure
 // returns false with ffmpeg's error lines, or an English message, in `error`. A run that ends
-// with an error status after producing audio still succeeds. Blocks until ffmpeg ends or makes
-// no progress for max(seconds, 30) s.
+// with an error status after producing audio still succeeds. Blocks until ffmpeg ends, for at
+// most max(seconds, 30) s in all; a set `cancel` ends ffmpeg within a tenth of a second (error
+// "cancelled").
 bool decodeWithFfmpeg(const QString &path, int sampleRate, int seconds, std::vector<float> &samples,
-                      qint64 &durationMs, QString &error);
+                      qint64 &durationMs, QString &error, const QAtomicInt *cancel = nullptr);
 
 // Shared by the outside-tool wrappers: the first executable file among $variable, the
 // program's folder (with ".exe", then without) and the system search path.

@@ -2,10 +2,10 @@
 
 #include "audio/AudioDecode.h"
 #include "audio/Fingerprint.h"
+#include "audio/ToolProcess.h"
 
 #include <QMutex>
 #include <QMutexLocker>
-#include <QProcess>
 
 #include <algorithm>
 #include <climits>
@@ -15,8 +15,7 @@ namespace rvw::Chromaprint {
 
 namespace {
 
-constexpr int kStartTimeoutMs = 5000;
-constexpr int kKillWaitMs = 2000;
+constexpr qint64 kMaxOutputBytes = 1 << 20;
 constexpr int kShortListMinimum = 8;
 // Far beyond any real recording; keeps a damaged DURATION value from overflowing.
 constexpr double kMaxDurationSeconds = 1e9;
@@ -66,7 +65,7 @@ bool available()
     return !fpcalcPath().isEmpty();
 }
 
-ChromaprintResult fingerprint(const QString &path, int seconds)
+ChromaprintResult fingerprint(const QString &path, int seconds, const QAtomicInt *cancel)
 {
     ChromaprintResult result;
     const QString program = fpcalcPath();
@@ -76,31 +75,30 @@ ChromaprintResult fingerprint(const QString &path, int seconds)
     }
     const QStringList args{QStringLiteral("-raw"), QStringLiteral("-length"),
                            QString::number(seconds > 0 ? seconds : 1), path};
-    QProcess proc;
-    proc.start(program, args, QIODevice::ReadOnly);
-    if (!proc.waitForStarted(kStartTimeoutMs)) {
+    const int limit = int(std::min<qint64>(qint64(std::max(seconds, 30)) * 1000, INT_MAX));
+    // A fingerprint line is about 11 bytes a word, 8 words a second; a megabyte is hours of it.
+    const ToolRun run = ToolProcess::run(program, args, limit, kMaxOutputBytes, cancel);
+    if (!run.started) {
         result.error = QStringLiteral("could not start fpcalc");
         return result;
     }
-    const int limit = int(std::min<qint64>(qint64(std::max(seconds, 30)) * 1000, INT_MAX));
-    if (!proc.waitForFinished(limit)) {
-        proc.kill();
-        proc.waitForFinished(kKillWaitMs);
-        result.error = QStringLiteral("fpcalc timed out");
+    if (run.cancelled || run.timedOut || run.overflowed) {
+        result.error = run.cancelled ? QStringLiteral("cancelled")
+                       : run.timedOut ? QStringLiteral("fpcalc timed out")
+                                      : QStringLiteral("fpcalc wrote more than a fingerprint");
         return result;
     }
-    if (proc.exitStatus() != QProcess::NormalExit) {
-        const QString text = QString::fromLocal8Bit(proc.readAllStandardError()).trimmed();
-        result.error = text.isEmpty() ? QStringLiteral("fpcalc failed (exit %1)").arg(proc.exitCode()) : text;
+    const QString errorText = QString::fromLocal8Bit(run.errors).trimmed();
+    if (run.crashed) {
+        result.error = errorText.isEmpty() ? QStringLiteral("fpcalc failed (exit %1)").arg(run.exitCode) : errorText;
         return result;
     }
-    parseOutput(proc.readAllStandardOutput(), result);
+    parseOutput(run.output, result);
     // fpcalc ends with an error status ("Error decoding audio frame (End of file)") whenever the
     // file is shorter than -length, after printing a complete fingerprint; that fingerprint is
     // good. Only a non-zero exit without one is a failure.
-    if (proc.exitCode() != 0 && result.fingerprint.isEmpty()) {
-        const QString text = QString::fromLocal8Bit(proc.readAllStandardError()).trimmed();
-        result.error = text.isEmpty() ? QStringLiteral("fpcalc failed (exit %1)").arg(proc.exitCode()) : text;
+    if (run.exitCode != 0 && result.fingerprint.isEmpty()) {
+        result.error = errorText.isEmpty() ? QStringLiteral("fpcalc failed (exit %1)").arg(run.exitCode) : errorText;
         result.durationMs = 0;
         return result;
     }

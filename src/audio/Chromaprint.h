@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAtomicInt>
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -26,8 +27,9 @@ QString fpcalcPath();
 bool available();
 
 // Runs "fpcalc -raw -length <seconds> <path>" and parses its DURATION and FINGERPRINT lines.
-// On failure the fingerprint is empty and error holds an English message.
-ChromaprintResult fingerprint(const QString &path, int seconds);
+// On failure the fingerprint is empty and error holds an English message. fpcalc runs for at
+// most max(seconds, 30) s; a set `cancel` ends it within a tenth of a second (error "cancelled").
+ChromaprintResult fingerprint(const QString &path, int seconds, const QAtomicInt *cancel = nullptr);
 
 // Lowest bit error rate over offsets -maxOffset..maxOffset with at least minOverlap pairs; for
 // lists shorter than minOverlap the common head at offset 0 (1.0 below 8 words).

@@ -24,6 +24,7 @@ constexpr int kMaxLanes = 16;
 constexpr int kDefaultSeconds = 120;
 constexpr int kQtFramesPerSecond = 48000;
 constexpr unsigned long kLaneStopWaitMs = 5000;
+constexpr int kCancelPollMs = 50;
 // How far a decode may run past a rounded stream length: whole buffers, codec padding.
 constexpr qint64 kLengthSlackMs = 500;
 
@@ -79,7 +80,7 @@ void FingerprintWorker::process(int id, const QString &path)
 {
     FingerprintResult result;
     if (useFpcalc && Chromaprint::available()) {
-        const ChromaprintResult r = Chromaprint::fingerprint(path, seconds);
+        const ChromaprintResult r = Chromaprint::fingerprint(path, seconds, cancel);
         result.fingerprint = r.fingerprint;
         result.durationMs = r.durationMs;
         result.error = r.error;
@@ -91,13 +92,13 @@ void FingerprintWorker::process(int id, const QString &path)
         if (AudioDecode::ffmpegAvailable()) {
             std::vector<float> samples;
             decoded = AudioDecode::decodeWithFfmpeg(path, Fingerprint::kSampleRate, seconds, samples,
-                                                    duration, decodeError);
+                                                    duration, decodeError, cancel);
             if (decoded) {
                 analyzer.configure(Fingerprint::kSampleRate);
                 analyzer.feed(samples.data(), int(samples.size()));
             }
         }
-        if (!decoded)
+        if (!decoded && !cancelled())
             decodeWithQt(analyzer, path, duration, decodeError);
 
         result.fingerprint = analyzer.mainGenerator.finish();
@@ -186,6 +187,16 @@ void FingerprintWorker::decodeWithQt(Fingerprint::Analyzer &analyzer, const QStr
         }
     });
 
+    QTimer cancelWatch;
+    QObject::connect(&cancelWatch, &QTimer::timeout, &loop, [&] {
+        if (!cancelled())
+            return;
+        error = QStringLiteral("cancelled");
+        ended = true;
+        decoder.stop();
+        stopLoop();
+    });
+    cancelWatch.start(kCancelPollMs);
     timer.start();
     decoder.setSource(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
     decoder.start();
@@ -246,12 +257,15 @@ QList<QThread *> FingerprintPool::laneThreads() const
     return threads;
 }
 
-void FingerprintPool::run(const QList<std::pair<int, QString>> &batch)
+void FingerprintPool::run(const QList<std::pair<int, QString>> &batch, const QAtomicInt *cancelFlag)
 {
-    if (batch.isEmpty())
+    if (batch.isEmpty() || (cancelFlag && cancelFlag->loadRelaxed()))
         return;
     jobs = batch;
     next = inFlight = done = 0;
+    cancel = cancelFlag;
+    for (const Lane &lane : std::as_const(lanes))
+        lane.worker->setCancelFlag(cancelFlag);
 
     QList<QMetaObject::Connection> handlers;
     for (int i = 0; i < lanes.size(); ++i) {
@@ -263,12 +277,22 @@ void FingerprintPool::run(const QList<std::pair<int, QString>> &batch)
     for (int i = 0; i < lanes.size(); ++i)
         dispatchNext(i);
 
+    QTimer cancelWatch;
+    if (cancel) {
+        connect(&cancelWatch, &QTimer::timeout, this, [this] {
+            if (cancel->loadRelaxed())
+                next = int(jobs.size()); // nothing more is handed out
+        });
+        cancelWatch.start(kCancelPollMs);
+    }
     if (inFlight > 0) {
         QEventLoop local;
         loop = &local;
         local.exec();
         loop = nullptr;
     }
+    cancelWatch.stop();
+    cancel = nullptr;
     for (const QMetaObject::Connection &c : std::as_const(handlers))
         disconnect(c);
     jobs.clear();
@@ -277,9 +301,13 @@ void FingerprintPool::run(const QList<std::pair<int, QString>> &batch)
 void FingerprintPool::onCompleted(int lane, int id, const rvw::FingerprintResult &result)
 {
     --inFlight;
-    ++done;
-    emit completed(id, result);
-    emit progress(done, int(jobs.size()));
+    // A job cut short by the cancel has no result to report, not a failure.
+    const bool cutShort = cancel && cancel->loadRelaxed() && result.fingerprint.isEmpty();
+    if (!cutShort) {
+        ++done;
+        emit completed(id, result);
+        emit progress(done, int(jobs.size()));
+    }
     dispatchNext(lane);
     if (inFlight == 0 && loop)
         loop->quit();
@@ -287,6 +315,8 @@ void FingerprintPool::onCompleted(int lane, int id, const rvw::FingerprintResult
 
 void FingerprintPool::dispatchNext(int lane)
 {
+    if (cancel && cancel->loadRelaxed())
+        next = int(jobs.size());
     if (next >= jobs.size())
         return;
     const std::pair<int, QString> job = jobs.at(next);

@@ -2,6 +2,7 @@
 
 #include "core/Types.h"
 
+#include <QAtomicInt>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -37,13 +38,18 @@ public:
                       QString &error);
 
     int secondsToAnalyse() const { return seconds; }
+    // Set before the first job; a set flag ends the file in hand within a tenth of a second.
+    void setCancelFlag(const QAtomicInt *flag) { cancel = flag; }
 
 signals:
     void completed(int id, rvw::FingerprintResult result);
 
 private:
+    bool cancelled() const { return cancel && cancel->loadRelaxed(); }
+
     int seconds;
     bool useFpcalc;
+    const QAtomicInt *cancel = nullptr;
 };
 
 // A fixed set of lanes (a thread with one worker each) that fingerprints a batch of files,
@@ -58,8 +64,9 @@ public:
 
     // Processes the whole batch (id chosen by the caller, file path) and returns when every
     // job has completed, running a local event loop meanwhile. Must be called from the thread
-    // the pool lives in.
-    void run(const QList<std::pair<int, QString>> &jobs);
+    // the pool lives in. Once `cancel` is set no job starts, the running ones end their tool at
+    // once, and run() returns; only jobs finished before the cancel are reported.
+    void run(const QList<std::pair<int, QString>> &jobs, const QAtomicInt *cancel = nullptr);
 
     int laneCount() const { return int(lanes.size()); }
     QList<QThread *> laneThreads() const;
@@ -86,6 +93,7 @@ private:
     int inFlight = 0;
     int done = 0;
     QEventLoop *loop = nullptr;
+    const QAtomicInt *cancel = nullptr;
 };
 
 } // namespace rvw

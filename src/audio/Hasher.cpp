@@ -25,13 +25,20 @@ bool openForHashing(QFile &f, const QString &path, QString *error)
     return false;
 }
 
+bool cancelled(const QAtomicInt *cancel)
+{
+    return cancel && cancel->loadRelaxed();
+}
+
 // Feeds up to `length` bytes from the current position in blocks of at most 1 MiB, so memory use
 // stays bounded whatever the size. False when a read failed (the end of the file is no failure).
-bool feedToEnd(QFile &f, qint64 length, Sha256 &hash)
+bool feedToEnd(QFile &f, qint64 length, Sha256 &hash, const QAtomicInt *cancel)
 {
     QByteArray block(int(kBlockSize), Qt::Uninitialized);
     qint64 remaining = length;
     while (remaining >= 1) {
+        if (cancelled(cancel))
+            return true;
         const qint64 got = f.read(block.data(), qMin(remaining, kBlockSize));
         if (got < 0)
             return false;
@@ -45,17 +52,19 @@ bool feedToEnd(QFile &f, qint64 length, Sha256 &hash)
 
 } // namespace
 
-QString hashWholeFile(const QString &path, QString *error)
+QString hashWholeFile(const QString &path, QString *error, const QAtomicInt *cancel)
 {
     QFile f(path);
     if (!openForHashing(f, path, error))
         return {};
     Sha256 hash;
-    if (!feedToEnd(f, std::numeric_limits<qint64>::max(), hash)) {
+    if (!feedToEnd(f, std::numeric_limits<qint64>::max(), hash, cancel)) {
         if (error)
             *error = QObject::tr("Read error while hashing %1").arg(path);
         return {};
     }
+    if (cancelled(cancel))
+        return {};
     return QString::fromLatin1(hash.result().toHex());
 }
 
@@ -64,7 +73,7 @@ QString hashRange(const QString &path, qint64 offset, qint64 length, QString *er
     return hashRanges(path, {ByteRange{offset, length}}, error);
 }
 
-QString hashRanges(const QString &path, const QList<ByteRange> &ranges, QString *error)
+QString hashRanges(const QString &path, const QList<ByteRange> &ranges, QString *error, const QAtomicInt *cancel)
 {
     qint64 total = 0;
     for (const ByteRange &r : ranges) {
@@ -88,6 +97,8 @@ QString hashRanges(const QString &path, const QList<ByteRange> &ranges, QString 
         qint64 pos = r.offset;
         while (pos < previousEnd) {
             if (pos < blockStart || pos >= blockStart + blockSize) {
+                if (cancelled(cancel))
+                    return {};
                 // A read error or the end of the file ends the hash where the readable bytes end.
                 if (!f.seek(pos)) {
                     if (error && blockStart < 0)

@@ -410,39 +410,87 @@ private slots:
         QVERIFY(cli({"undo"}).out.contains("No clean-up to undo."));
     }
 
-    void interruptDuringFingerprinting()
+    // A stop ends the scan in every phase, however long the file in hand would take, ends the
+    // outside tools it started, and keeps every analysis finished before it.
+    void stopEndsTheScanInEveryPhase_data()
     {
-        // A fresh folder of longer files, so the fingerprint phase lasts long enough.
-        const QString lib = m_tmp.filePath("long");
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("hangingTool"); // environment variable pointed at a tool that hangs
+        QTest::addColumn<int>("signal");
+        QTest::newRow("fpcalc hangs, interrupted") << "Fingerprinting audio" << "fpcalc" << "RVW_FPCALC" << int(SIGINT);
+        QTest::newRow("ffmpeg hangs, terminated")
+            << "Fingerprinting audio" << "builtin" << "RVW_FFMPEG" << int(SIGTERM);
+        QTest::newRow("hashing a huge file, interrupted")
+            << "Reading tags and hashing" << "builtin" << "" << int(SIGINT);
+    }
+    void stopEndsTheScanInEveryPhase()
+    {
+        QFETCH(QString, phase);
+        QFETCH(QString, engine);
+        QFETCH(QString, hangingTool);
+        QFETCH(int, signal);
+        const QString lib = m_tmp.filePath(QStringLiteral("stop-%1").arg(QTest::currentDataTag()));
         QDir().mkpath(lib);
         QString e;
-        for (int i = 0; i < 6; ++i)
-            QVERIFY2(ffmpeg(melodyInput(10 + i, 40) + QStringList{"-c:a", "flac", lib + QString("/t%1.flac").arg(i)},
-                            &e),
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(ffmpeg(melodyInput(20 + i, 5) + QStringList{"-c:a", "flac", lib + QString("/t%1.flac").arg(i)}, &e),
                      qPrintable(e));
+        const QString huge = lib + "/zz-huge.wav";
+        if (hangingTool.isEmpty()) {
+            // Sparse: 64 GiB that take no disk, and far longer to hash than the test waits.
+            QFile f(huge);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(qint64(64) << 30));
+        }
+        const QString pids = m_tmp.filePath(QStringLiteral("pids-%1").arg(signal));
+        QProcessEnvironment env = environment();
+        if (!hangingTool.isEmpty()) {
+            const QString fake = m_tmp.filePath(QStringLiteral("hang-%1").arg(hangingTool));
+            QFile script(fake);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write(QStringLiteral("#!/bin/sh\necho $$ >> '%1'\nexec sleep 300\n").arg(pids).toUtf8());
+            script.close();
+            QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+            env.insert(hangingTool, fake);
+        }
         QProcess p;
-        p.setProcessEnvironment(environment());
-        p.start(QStringLiteral(RVW_CLI_BINARY), {"scan", "--engine", "builtin", "--threads", "1", "--seconds", "600", lib});
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(RVW_CLI_BINARY), {"scan", "--engine", engine, "--threads", "2", lib});
         QVERIFY(p.waitForStarted());
         QString errText;
         QElapsedTimer t;
         t.start();
-        while (!errText.contains("Fingerprinting audio") && t.elapsed() < 120000 && p.state() == QProcess::Running) {
+        while (!errText.contains(phase) && t.elapsed() < 120000 && p.state() == QProcess::Running) {
             p.waitForReadyRead(200);
             errText += QString::fromUtf8(p.readAllStandardError());
         }
-        QVERIFY2(errText.contains("Fingerprinting audio"), qPrintable(errText));
-        ::kill(pid_t(p.processId()), SIGINT);
-        QVERIFY(p.waitForFinished(180000));
+        QVERIFY2(errText.contains(phase), qPrintable(errText));
+        QThread::msleep(1500); // the small files are done, the tools started or the huge file begun
+        ::kill(pid_t(p.processId()), signal);
+        const bool ended = p.waitForFinished(20000);
+        if (!ended) {
+            p.kill();
+            p.waitForFinished();
+        }
+        QVERIFY2(ended, "the scan did not stop");
         errText += QString::fromUtf8(p.readAllStandardError());
-        QCOMPARE(p.exitCode(), 130);
-        QVERIFY(errText.contains("Scan cancelled"));
-        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).isEmpty());
+        QCOMPARE(p.exitCode(), 128 + signal);
+        QVERIFY2(errText.contains("Scan cancelled"), qPrintable(errText));
 
-        const Run again = cli({"scan", "--engine", "builtin", "--seconds", "600", "-v", lib});
-        QCOMPARE(again.code, 0);
-        QVERIFY2(again.err.contains("Reused 6 cached analysis results."), qPrintable(again.err));
-        QVERIFY(!again.err.contains("Fingerprinting audio"));
+        QFile pidFile(pids);
+        if (!hangingTool.isEmpty()) {
+            QVERIFY(pidFile.open(QIODevice::ReadOnly));
+            const QList<QByteArray> started = pidFile.readAll().split('\n');
+            QVERIFY(started.size() > 1);
+            for (const QByteArray &pid : started) {
+                if (!pid.trimmed().isEmpty())
+                    QVERIFY2(::kill(pid_t(pid.trimmed().toInt()), 0) != 0, "a tool outlived the scan");
+            }
+            return;
+        }
+        QVERIFY(QFile::remove(huge));
+        const Run again = cli({"scan", "--engine", engine, "--no-acoustic", "-v", lib});
+        QVERIFY2(again.err.contains("Reused 4 cached analysis results."), qPrintable(again.err));
     }
 };
 
