@@ -78,7 +78,8 @@ QString dataSize(qint64 bytes)
     return QLocale().formattedDataSize(bytes, 2, QLocale::DataSizeTraditionalFormat);
 }
 
-void printSummary(const QList<TrackInfo> &tracks, const QList<MatchGroup> &groups, qint64 elapsedMs)
+void printSummary(const QList<TrackInfo> &tracks, const QList<MatchGroup> &groups, qint64 elapsedMs,
+                  int uncheckedFolders, int uncheckedFiles)
 {
     int perTier[4] = {0, 0, 0, 0};
     int redundant = 0;
@@ -90,6 +91,11 @@ void printSummary(const QList<TrackInfo> &tracks, const QList<MatchGroup> &group
         reclaimable += g.reclaimableBytes;
     }
     out(QStringLiteral("Files scanned: %1").arg(tracks.size()));
+    // Only when something was left out, so that the usual summary stays as scripts know it.
+    if (uncheckedFolders > 0 || uncheckedFiles > 0)
+        out(QStringLiteral("Not checked: %1 folder(s), %2 file(s) (--verbose names them)")
+                .arg(uncheckedFolders)
+                .arg(uncheckedFiles));
     out(QStringLiteral("Duplicate groups: %1").arg(groups.size()));
     for (int t = Identical; t <= Metadata; ++t)
         out(QStringLiteral("  %1: %2").arg(matchTierName(MatchTier(t))).arg(perTier[t]));
@@ -126,6 +132,12 @@ int runScan(const CliCommand &cmd)
                                               message));
         });
     }
+    int uncheckedFolders = 0;
+    int uncheckedFiles = 0;
+    QObject::connect(controller, &ScanController::discoveryGaps, qApp, [&](int folders, int files) {
+        uncheckedFolders = folders;
+        uncheckedFiles = files;
+    });
     QObject::connect(
         controller, &ScanController::finished, qApp,
         [&](const QList<TrackInfo> &tracks, const QList<MatchGroup> &groups, bool cancelled,
@@ -148,7 +160,7 @@ int runScan(const CliCommand &cmd)
                     out(QStringLiteral("Report: %1").arg(QFileInfo(cmd.reportPath).absoluteFilePath()));
                 }
             }
-            printSummary(tracks, groups, elapsedMs);
+            printSummary(tracks, groups, elapsedMs, uncheckedFolders, uncheckedFiles);
             QCoreApplication::exit(0);
         });
 

@@ -62,6 +62,16 @@ struct TrackInfo
     QList<quint32> fingerprintAlt;
     QList<quint32> fingerprintAltMask;
     QList<quint32> fingerprintKeys; // built-in engine: candidate index keys, one per frame window
+    // Which analyses the fields above hold (TrackInfo::Analysis bits): a scan that needs one a
+    // cached row lacks analyses the file for that one.
+    enum Analysis : quint8 {
+        HasTags = 1,
+        HasFullHash = 2,
+        HasAudioHash = 4,
+        HasFingerprint = 8,
+    };
+    quint8 analyses = 0;
+    quint8 cachedAnalyses = 0; // what the cache row held when the scan began: unchanged rows are not written again
     bool analysed = false;
     bool fromCache = false;
     QString error;

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -21,24 +22,45 @@ const char *const kCreateTable =
     "year TEXT, comment TEXT, track_no INTEGER, duration_ms INTEGER, bitrate INTEGER, sample_rate INTEGER, "
     "channels INTEGER, fingerprint BLOB, fingerprint_mask BLOB, fingerprint_alt BLOB, fingerprint_alt_mask "
     "BLOB, engine INTEGER NOT NULL DEFAULT 0, schema_version INTEGER NOT NULL DEFAULT 1, analysed_at INTEGER, "
-    "fingerprint_keys BLOB)";
+    "fingerprint_keys BLOB, analyses INTEGER NOT NULL DEFAULT 0)";
 
-// Caches made before the index keys existed get the column; their rows carry an older
-// schema version and are analysed again.
+// Every column a cache of ours has; the last two came later and are added to older caches.
+const char *const kColumns[] = {"path",        "size",         "mtime",           "full_hash",
+                                "audio_hash",  "title",        "artist",          "album",
+                                "album_artist", "genre",       "year",            "comment",
+                                "track_no",    "duration_ms",  "bitrate",         "sample_rate",
+                                "channels",    "fingerprint",  "fingerprint_mask", "fingerprint_alt",
+                                "fingerprint_alt_mask", "engine", "schema_version", "analysed_at"};
+
+// Caches made before these columns existed get them; their rows carry an older schema version
+// and are analysed again.
 const char *const kAddKeys = "ALTER TABLE tracks ADD COLUMN fingerprint_keys BLOB";
+const char *const kAddAnalyses = "ALTER TABLE tracks ADD COLUMN analyses INTEGER NOT NULL DEFAULT 0";
 
 const char *const kCreateIndex = "CREATE INDEX IF NOT EXISTS idx_tracks_audio ON tracks(audio_hash)";
 
 const char *const kSelect =
     "SELECT size, mtime, full_hash, audio_hash, title, artist, album, album_artist, genre, year, comment, "
     "track_no, duration_ms, bitrate, sample_rate, channels, fingerprint, fingerprint_mask, fingerprint_alt, "
-    "fingerprint_alt_mask, schema_version, engine, fingerprint_keys FROM tracks WHERE path = ?";
+    "fingerprint_alt_mask, schema_version, engine, fingerprint_keys, analyses FROM tracks WHERE path = ?";
 
 const char *const kInsert =
     "INSERT OR REPLACE INTO tracks (path,size,mtime,full_hash,audio_hash,title,artist, "
     "album,album_artist,genre,year,comment,track_no,duration_ms,bitrate,sample_rate, "
     "channels,fingerprint,fingerprint_mask,fingerprint_alt,fingerprint_alt_mask, "
-    "engine,schema_version,analysed_at,fingerprint_keys) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+    "engine,schema_version,analysed_at,fingerprint_keys,analyses) "
+    "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+
+// SQLite's primary result codes that mean the file itself is bad, not merely busy.
+constexpr int kSqliteCorrupt = 11;
+constexpr int kSqliteNotADatabase = 26;
+
+bool isDamage(const QSqlError &e)
+{
+    bool ok = false;
+    const int code = e.nativeErrorCode().toInt(&ok) & 0xFF;
+    return ok && (code == kSqliteCorrupt || code == kSqliteNotADatabase);
+}
 
 // SQLite has no separate empty-string type; a null text column reads back as empty.
 QString text(const QVariant &v) { return v.isNull() ? QString() : v.toString(); }
@@ -64,52 +86,125 @@ bool CacheDatabase::open(QString *error)
 {
     if (isOpen())
         return true;
+    m_notice.clear();
+    m_damaged = false;
     m_path = defaultPath();
     QDir().mkpath(QFileInfo(m_path).absolutePath());
-    if (!QSqlDatabase::contains(m_connectionName))
-        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
-    else
-        m_db = QSqlDatabase::database(m_connectionName, false);
+    QString why;
+    if (openFile(&why))
+        return true;
+    if (m_damaged && moveAside(why) && openFile(&why))
+        return true;
+    if (error)
+        *error = why;
+    return false;
+}
+
+bool CacheDatabase::openFile(QString *why)
+{
+    close();
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     m_db.setDatabaseName(m_path);
     if (!m_db.open()) {
-        if (error)
-            *error = m_db.lastError().text();
+        *why = m_db.lastError().text();
+        m_damaged = isDamage(m_db.lastError());
+        close();
         return false;
     }
     {
         QSqlQuery pragma(m_db);
-        pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        // The first statement that reads the file: a file that is no database fails here.
+        if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && isDamage(pragma.lastError())) {
+            *why = pragma.lastError().text();
+            m_damaged = true;
+            close();
+            return false;
+        }
         pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     }
-    if (!ensureSchema(error)) {
-        // A file that is not a database opens lazily and fails here: leave it closed so
-        // no later statement writes into it.
-        m_db.close();
+    QString schemaError;
+    if (!ensureSchema(&schemaError)) {
+        *why = schemaError;
+        close(); // no later statement may write into a file that is not ours
         return false;
     }
     return true;
 }
 
-bool CacheDatabase::ensureSchema(QString *error)
+bool CacheDatabase::schemaIsOurs() const
 {
     QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("PRAGMA table_info(tracks)")))
+        return false;
+    QSet<QString> present;
+    while (q.next())
+        present.insert(q.value(1).toString());
+    if (present.isEmpty())
+        return true; // no table yet: it is made next
+    for (const char *column : kColumns) {
+        if (!present.contains(QLatin1String(column)))
+            return false;
+    }
+    return true;
+}
+
+bool CacheDatabase::moveAside(const QString &why)
+{
+    close();
+    const QString aside =
+        m_path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (!QFile::rename(m_path, aside))
+        return false;
+    // The journal files belong to the damaged file (or were made by trying to open it); a new
+    // cache must not pick them up. What they hold can be analysed again.
+    for (const char *suffix : {"-wal", "-shm"})
+        QFile::remove(m_path + QLatin1String(suffix));
+    m_notice = QObject::tr("The analysis cache was damaged or not a cache (%1); it was moved aside to %2 and a "
+                           "new one started.")
+                   .arg(why, QDir::toNativeSeparators(aside));
+    m_damaged = false;
+    return true;
+}
+
+bool CacheDatabase::ensureSchema(QString *error)
+{
+    if (!schemaIsOurs()) {
+        m_damaged = true;
+        if (error)
+            *error = QObject::tr("the file holds another program's table");
+        return false;
+    }
+    QSqlQuery q(m_db);
     if (!q.exec(QString::fromLatin1(kCreateTable))) {
+        m_damaged = isDamage(q.lastError());
         if (error)
             *error = q.lastError().text();
         return false;
     }
     q.exec(QString::fromLatin1(kCreateIndex));
     bool hasKeys = false;
+    bool hasAnalyses = false;
     if (q.exec(QStringLiteral("PRAGMA table_info(tracks)"))) {
-        while (q.next())
+        while (q.next()) {
             hasKeys = hasKeys || q.value(1).toString() == QLatin1String("fingerprint_keys");
+            hasAnalyses = hasAnalyses || q.value(1).toString() == QLatin1String("analyses");
+        }
     }
-    if (!hasKeys && !q.exec(QString::fromLatin1(kAddKeys))) {
+    if ((!hasKeys && !q.exec(QString::fromLatin1(kAddKeys))) ||
+        (!hasAnalyses && !q.exec(QString::fromLatin1(kAddAnalyses)))) {
+        m_damaged = isDamage(q.lastError());
         if (error)
             *error = q.lastError().text();
         return false;
     }
     return true;
+}
+
+bool CacheDatabase::rebuild()
+{
+    const QString why = m_lastError.isEmpty() ? QObject::tr("damaged pages") : m_lastError;
+    QString error;
+    return moveAside(why) && openFile(&error);
 }
 
 bool CacheDatabase::lookup(TrackInfo &track, int engine) const
@@ -120,13 +215,21 @@ bool CacheDatabase::lookup(TrackInfo &track, int engine) const
     if (!q.prepare(QString::fromLatin1(kSelect)))
         return false;
     q.addBindValue(track.path);
-    if (!q.exec() || !q.next())
+    if (!q.exec()) {
+        m_lastError = q.lastError().text();
+        m_damaged = m_damaged || isDamage(q.lastError());
+        return false;
+    }
+    if (!q.next())
         return false;
     if (q.value(0).toLongLong() != track.size)
         return false;
     if (q.value(1).toLongLong() != track.mtime.toSecsSinceEpoch())
         return false;
-    if (q.value(20).toInt() != kSchemaVersion || q.value(21).toInt() != engine)
+    if (q.value(20).toInt() != kSchemaVersion)
+        return false;
+    const quint8 analyses = quint8(q.value(23).toInt());
+    if (!(analyses & TrackInfo::HasTags))
         return false;
 
     track.fullHash = text(q.value(2));
@@ -148,18 +251,32 @@ bool CacheDatabase::lookup(TrackInfo &track, int engine) const
     track.fingerprintAlt = Fingerprint::fromBlob(q.value(18).toByteArray());
     track.fingerprintAltMask = Fingerprint::fromBlob(q.value(19).toByteArray());
     track.fingerprintKeys = Fingerprint::fromBlob(q.value(22).toByteArray());
+    track.analyses = analyses;
+    // Another engine's fingerprint cannot be compared with this one's; the rest still holds.
+    if (q.value(21).toInt() != engine) {
+        track.analyses &= quint8(~TrackInfo::HasFingerprint);
+        track.fingerprint.clear();
+        track.fingerprintMask.clear();
+        track.fingerprintAlt.clear();
+        track.fingerprintAltMask.clear();
+        track.fingerprintKeys.clear();
+    }
+    track.cachedAnalyses = track.analyses;
     track.analysed = true;
     track.fromCache = true;
     return true;
 }
 
-void CacheDatabase::store(const TrackInfo &track, int engine)
+bool CacheDatabase::store(const TrackInfo &track, int engine)
 {
     if (!isOpen() || track.path.isEmpty())
-        return;
+        return false;
     QSqlQuery q(m_db);
-    if (!q.prepare(QString::fromLatin1(kInsert)))
-        return;
+    if (!q.prepare(QString::fromLatin1(kInsert))) {
+        m_lastError = q.lastError().text();
+        m_damaged = m_damaged || isDamage(q.lastError());
+        return false;
+    }
     q.addBindValue(track.path);
     q.addBindValue(track.size);
     q.addBindValue(track.mtime.toSecsSinceEpoch());
@@ -185,7 +302,57 @@ void CacheDatabase::store(const TrackInfo &track, int engine)
     q.addBindValue(kSchemaVersion);
     q.addBindValue(QDateTime::currentSecsSinceEpoch());
     q.addBindValue(Fingerprint::toBlob(track.fingerprintKeys));
-    q.exec();
+    q.addBindValue(int(track.analyses));
+    if (q.exec())
+        return true;
+    m_lastError = q.lastError().text();
+    m_damaged = m_damaged || isDamage(q.lastError());
+    return false;
+}
+
+int CacheDatabase::storeAll(const QList<TrackInfo> &tracks, int engine)
+{
+    const auto worthStoring = [](const TrackInfo &t) {
+        const bool unchanged = t.fromCache && t.analyses == t.cachedAnalyses;
+        return t.analysed && t.error.isEmpty() && !t.path.isEmpty() && !unchanged;
+    };
+    int wanted = 0;
+    for (const TrackInfo &t : tracks)
+        wanted += worthStoring(t) ? 1 : 0;
+    if (wanted == 0)
+        return 0;
+    if (!isOpen()) {
+        m_lastError = QObject::tr("the cache is not open");
+        return wanted;
+    }
+    if (!m_db.transaction()) {
+        m_lastError = m_db.lastError().text();
+        return wanted;
+    }
+    int stored = 0;
+    for (const TrackInfo &t : tracks) {
+        if (!worthStoring(t))
+            continue;
+        if (!store(t, engine))
+            break; // locked, read-only, full or damaged: the next row would fail the same way
+        ++stored;
+    }
+    if (stored < wanted) {
+        // What the batch wrote is kept; the count says the rest is missing.
+        const QString reason = m_lastError;
+        if (!m_db.commit()) {
+            m_db.rollback();
+            stored = 0;
+        }
+        m_lastError = reason;
+        return wanted - stored;
+    }
+    if (!m_db.commit()) {
+        m_lastError = m_db.lastError().text();
+        m_db.rollback();
+        return wanted;
+    }
+    return 0;
 }
 
 void CacheDatabase::beginBatch()
@@ -222,6 +389,19 @@ bool CacheDatabase::clear(QString *error)
         return false;
     QSqlQuery q(m_db);
     if (!q.exec(QStringLiteral("DELETE FROM tracks"))) {
+        // Damaged pages: start again from an empty file rather than fail to clear.
+        if (isDamage(q.lastError())) {
+            m_lastError = q.lastError().text();
+            close();
+            for (const char *suffix : {"", "-wal", "-shm"})
+                QFile::remove(m_path + QLatin1String(suffix));
+            QString why;
+            if (openFile(&why))
+                return true;
+            if (error)
+                *error = why;
+            return false;
+        }
         if (error)
             *error = q.lastError().text();
         return false;
@@ -234,6 +414,32 @@ bool CacheDatabase::clear(QString *error)
 
 int CacheDatabase::prune()
 {
+    return pruneRows([](const QString &path) { return !QFileInfo::exists(path); });
+}
+
+int CacheDatabase::pruneBelow(const QStringList &folders, const QSet<QString> &found)
+{
+    if (folders.isEmpty())
+        return 0;
+    QStringList prefixes;
+    for (const QString &folder : folders) {
+        QString prefix = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+        if (!prefix.endsWith(QLatin1Char('/')))
+            prefix += QLatin1Char('/');
+        prefixes.append(prefix);
+    }
+    return pruneRows([&](const QString &path) {
+        if (found.contains(path))
+            return false;
+        bool below = false;
+        for (const QString &prefix : std::as_const(prefixes))
+            below = below || path.startsWith(prefix);
+        return below && !QFileInfo::exists(path);
+    });
+}
+
+int CacheDatabase::pruneRows(const std::function<bool(const QString &)> &isGone)
+{
     if (!isOpen())
         return 0;
     QStringList gone;
@@ -243,21 +449,20 @@ int CacheDatabase::prune()
             return 0;
         while (q.next()) {
             const QString p = q.value(0).toString();
-            if (!QFileInfo::exists(p))
+            if (isGone(p))
                 gone.append(p);
         }
     }
-    if (gone.isEmpty())
+    if (gone.isEmpty() || !m_db.transaction())
         return 0;
-    m_db.transaction();
     QSqlQuery del(m_db);
     del.prepare(QStringLiteral("DELETE FROM tracks WHERE path = ?"));
-    for (const QString &p : gone) {
+    int removed = 0;
+    for (const QString &p : std::as_const(gone)) {
         del.addBindValue(p);
-        del.exec();
+        removed += del.exec() ? 1 : 0;
     }
-    m_db.commit();
-    return int(gone.size());
+    return m_db.commit() ? removed : 0;
 }
 
 void CacheDatabase::close()

@@ -10,8 +10,10 @@
 #include "scan/FileScanner.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QSet>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -20,43 +22,98 @@ namespace rvw {
 
 namespace {
 
-// Reads tags and hashes one file; runs on the global thread pool.
-TrackInfo analyseOne(TrackInfo track, const ScanOptions &options, QAtomicInt &done)
+// The analyses of the first phase a scan with these options needs.
+quint8 neededAnalyses(const ScanOptions &options)
 {
-    if (track.fromCache && track.analysed) {
+    quint8 needed = TrackInfo::HasTags;
+    if (options.detectIdentical)
+        needed |= TrackInfo::HasFullHash;
+    if (options.detectSameAudio)
+        needed |= TrackInfo::HasAudioHash;
+    return needed;
+}
+
+// Reads tags and hashes one file in place, doing only what the track lacks; runs on the global
+// thread pool. A cancel leaves the track as it was (never half-hashed), so what is cached
+// afterwards is only finished work.
+void analyseOne(TrackInfo &track, const ScanOptions &options, const QAtomicInt &cancel, QAtomicInt &done)
+{
+    const quint8 needed = neededAnalyses(options);
+    if ((track.analyses & needed) == needed || cancel.loadRelaxed()) {
+        track.analysed = (track.analyses & needed) == needed;
         done.fetchAndAddRelaxed(1);
-        return track;
+        return;
     }
+    TrackInfo result = track;
     AudioMetadata meta;
     QString error;
-    if (TagReader::read(track.path, meta, &error)) {
-        track.title = meta.title;
-        track.artist = meta.artist;
-        track.album = meta.album;
-        track.albumArtist = meta.albumArtist;
-        track.genre = meta.genre;
-        track.year = meta.year;
-        track.comment = meta.comment;
-        track.trackNo = meta.trackNo;
-        track.durationMs = meta.durationMs;
-        track.bitrate = meta.bitrate;
-        track.sampleRate = meta.sampleRate;
-        track.channels = meta.channels;
-    } else if (!error.isEmpty() && track.error.isEmpty()) {
-        track.error = error;
+    // Read again even when the tags are cached: the payload ranges are not kept.
+    if (TagReader::read(result.path, meta, &error)) {
+        result.title = meta.title;
+        result.artist = meta.artist;
+        result.album = meta.album;
+        result.albumArtist = meta.albumArtist;
+        result.genre = meta.genre;
+        result.year = meta.year;
+        result.comment = meta.comment;
+        result.trackNo = meta.trackNo;
+        result.durationMs = meta.durationMs;
+        result.bitrate = meta.bitrate;
+        result.sampleRate = meta.sampleRate;
+        result.channels = meta.channels;
+    } else if (!error.isEmpty() && result.error.isEmpty()) {
+        result.error = error;
     }
-    if (options.detectIdentical)
-        track.fullHash = Hasher::hashWholeFile(track.path, nullptr);
-    if (options.detectSameAudio) {
+    result.analyses |= TrackInfo::HasTags;
+    if ((needed & TrackInfo::HasFullHash) && !(result.analyses & TrackInfo::HasFullHash)) {
+        result.fullHash = Hasher::hashWholeFile(result.path, nullptr, &cancel);
+        result.analyses |= TrackInfo::HasFullHash;
+    }
+    if ((needed & TrackInfo::HasAudioHash) && !(result.analyses & TrackInfo::HasAudioHash)) {
         if (meta.payloadLength() >= 1)
-            track.audioHash = Hasher::hashRanges(track.path, meta.payloadRanges(), nullptr);
+            result.audioHash = Hasher::hashRanges(result.path, meta.payloadRanges(), nullptr, &cancel);
         else
-            track.audioHash =
-                options.detectIdentical ? track.fullHash : Hasher::hashWholeFile(track.path, nullptr);
+            result.audioHash = (result.analyses & TrackInfo::HasFullHash)
+                                   ? result.fullHash
+                                   : Hasher::hashWholeFile(result.path, nullptr, &cancel);
+        result.analyses |= TrackInfo::HasAudioHash;
     }
-    track.analysed = true;
+    if (!cancel.loadRelaxed()) {
+        result.analysed = true;
+        track = result;
+    }
     done.fetchAndAddRelaxed(1);
-    return track;
+}
+
+// Log lines for what discovery left out, each folder named: a librarian must be able to tell
+// which part of the library was not checked. Long lists are cut short.
+QStringList discoveryNotes(const Discovery &d)
+{
+    constexpr int kNamedFolders = 20;
+    QStringList lines;
+    const auto nameFolders = [&lines](const QStringList &folders, const QString &line) {
+        for (int i = 0; i < folders.size() && i < kNamedFolders; ++i)
+            lines.append(line.arg(QDir::toNativeSeparators(folders.at(i))));
+        if (folders.size() > kNamedFolders)
+            lines.append(ScanController::tr("... and %n more folder(s).", nullptr,
+                                            int(folders.size()) - kNamedFolders));
+    };
+    nameFolders(d.unreadableFolders, ScanController::tr("Folder not checked, it could not be read: %1"));
+    nameFolders(d.tooDeepFolders, ScanController::tr("Folder not checked, it lies too deep: %1"));
+    if (d.undecodableFiles > 0) {
+        lines.append(ScanController::tr("%n file(s) not checked: their names (or their folders' names) are "
+                                        "not valid UTF-8 and cannot be opened. Rename them to include them.",
+                                        nullptr, d.undecodableFiles));
+        nameFolders(d.undecodableFolders, ScanController::tr("Names not valid UTF-8 in: %1"));
+    }
+    if (d.specialFiles > 0)
+        lines.append(ScanController::tr("Skipped %n device(s), FIFO(s) or socket(s) named like audio files.",
+                                        nullptr, d.specialFiles));
+    if (d.repeatedNames > 0)
+        lines.append(ScanController::tr("%n further name(s) of files already found (hard or symbolic links) "
+                                        "were counted once.",
+                                        nullptr, d.repeatedNames));
+    return lines;
 }
 
 } // namespace
@@ -88,7 +145,10 @@ void ScanController::openCache()
     if (m_cache->isOpen())
         return;
     QString error;
-    if (!m_cache->open(&error))
+    const bool opened = m_cache->open(&error);
+    if (!m_cache->notice().isEmpty())
+        emit logMessage(m_cache->notice());
+    if (!opened)
         emit logMessage(tr("Analysis cache unavailable (%1) - continuing without it.").arg(error));
     else
         emit logMessage(tr("Analysis cache: %1 entries at %2").arg(m_cache->rowCount()).arg(m_cache->path()));
@@ -98,9 +158,10 @@ void ScanController::analyseTags(QList<TrackInfo> &tracks, const ScanOptions &op
 {
     QAtomicInt done(0);
     const int total = int(tracks.size());
-    QFuture<TrackInfo> future =
-        QtConcurrent::mapped(QThreadPool::globalInstance(), tracks,
-                             [&options, &done](const TrackInfo &t) { return analyseOne(t, options, done); });
+    // In place, so that a cancel keeps every analysis finished before it.
+    QFuture<void> future = QtConcurrent::map(
+        QThreadPool::globalInstance(), tracks,
+        [&options, &done, this](TrackInfo &t) { analyseOne(t, options, m_cancel, done); });
     while (!future.isFinished()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 40);
         emit progress(done.loadRelaxed(), total,
@@ -109,19 +170,17 @@ void ScanController::analyseTags(QList<TrackInfo> &tracks, const ScanOptions &op
             future.cancel();
         QThread::msleep(50);
     }
+    // Also after a cancel: the workers write into `tracks` until they have all returned.
     future.waitForFinished();
-    if (future.isCanceled())
-        tracks.clear();
-    else
-        tracks = future.results();
 }
 
 void ScanController::fingerprint(QList<TrackInfo> &tracks, const ScanOptions &options, bool useFpcalc)
 {
     QList<std::pair<int, QString>> jobs;
     for (const TrackInfo &t : std::as_const(tracks)) {
+        // Built-in prints carry a mask word for every word; fpcalc's come without one.
         const bool needsMask = !useFpcalc && t.fingerprintMask.size() != t.fingerprint.size();
-        if (t.fingerprint.isEmpty() || needsMask)
+        if (!(t.analyses & TrackInfo::HasFingerprint) || t.fingerprint.isEmpty() || needsMask)
             jobs.append({t.id, t.path});
     }
     if (jobs.isEmpty())
@@ -157,6 +216,8 @@ void ScanController::fingerprint(QList<TrackInfo> &tracks, const ScanOptions &op
             t.fingerprintAlt = result.fingerprintAlt;
             t.fingerprintAltMask = result.fingerprintAltMask;
             t.fingerprintKeys = result.fingerprintKeys;
+            if (!result.fingerprint.isEmpty())
+                t.analyses |= TrackInfo::HasFingerprint;
             if (t.durationMs < 1 && result.durationMs > 0)
                 t.durationMs = result.durationMs;
             if (!result.error.isEmpty()) {
@@ -172,7 +233,7 @@ void ScanController::fingerprint(QList<TrackInfo> &tracks, const ScanOptions &op
             emit progress(done, total, tr("Fingerprinted %1 of %2").arg(done).arg(total));
         },
         Qt::DirectConnection);
-    pool.run(jobs);
+    pool.run(jobs, &m_cancel);
     if (failures > 0)
         emit logMessage(tr("%1 file(s) could not be decoded for fingerprinting. They are still checked by "
                            "hash and metadata.")
@@ -183,12 +244,16 @@ void ScanController::storeInCache(const QList<TrackInfo> &tracks, int engine)
 {
     if (!m_cache || !m_cache->isOpen())
         return;
-    m_cache->beginBatch();
-    for (const TrackInfo &t : tracks) {
-        if (t.analysed && t.error.isEmpty())
-            m_cache->store(t, engine);
+    int missed = m_cache->storeAll(tracks, engine);
+    if (missed > 0 && m_cache->isDamaged() && m_cache->rebuild()) {
+        emit logMessage(m_cache->notice());
+        missed = m_cache->storeAll(tracks, engine);
     }
-    m_cache->commitBatch();
+    if (missed > 0)
+        emit logMessage(tr("%n analysis result(s) could not be stored in the cache (%1); they are analysed again "
+                           "next time.",
+                           nullptr, missed)
+                            .arg(m_cache->lastError()));
 }
 
 void ScanController::start(const rvw::ScanOptions &requested)
@@ -209,18 +274,25 @@ void ScanController::start(const rvw::ScanOptions &requested)
         emit finished(tracks, groups, cancelled, timer.elapsed());
     };
 
+    // Off means off, also after earlier scans of this session opened the cache.
     if (options.useCache)
         openCache();
+    else if (m_cache)
+        m_cache->close();
 
     emit phaseChanged(tr("Scanning folders"));
-    const QStringList paths =
+    const Discovery discovery =
         FileScanner::discover(options, m_cancel, [this](int count, const QString &folder) {
             emit progress(count, 0, folder.isEmpty() ? tr("%1 files found").arg(count) : folder);
         });
+    const QStringList &paths = discovery.files;
     if (m_cancel.loadAcquire()) {
         end({}, {}, true);
         return;
     }
+    for (const QString &line : discoveryNotes(discovery))
+        emit logMessage(line);
+    emit discoveryGaps(discovery.uncheckedFolders(), discovery.undecodableFiles);
     if (paths.isEmpty()) {
         emit logMessage(tr("No audio files matched the current filters."));
         end({}, {}, false);
@@ -243,12 +315,8 @@ void ScanController::start(const rvw::ScanOptions &requested)
         t.format = info.suffix().toLower();
         t.size = info.size();
         t.mtime = info.lastModified();
-        if (cacheOpen && m_cache->lookup(t, options.engine)) {
+        if (cacheOpen && m_cache->lookup(t, options.engine))
             ++cacheHits;
-            if (options.detectAcoustic &&
-                (t.fingerprint.isEmpty() || t.fingerprint.size() != t.fingerprintMask.size()))
-                t.analysed = false;
-        }
         tracks.append(t);
         if (i % 512 == 0) {
             emit progress(i, count, tr("Checked %1 of %2").arg(i).arg(count));
@@ -258,10 +326,14 @@ void ScanController::start(const rvw::ScanOptions &requested)
     }
     if (cacheHits > 0)
         emit logMessage(tr("Reused %1 cached analysis results.").arg(cacheHits));
+    if (cacheOpen && m_cache->isDamaged() && m_cache->rebuild())
+        emit logMessage(m_cache->notice());
 
     emit phaseChanged(tr("Reading tags and hashing"));
     analyseTags(tracks, options);
     if (m_cancel.loadAcquire()) {
+        // What was finished is kept for the next scan; a cancelled track is left unanalysed.
+        storeInCache(tracks, options.engine);
         end(tracks, {}, true);
         return;
     }
@@ -289,6 +361,17 @@ void ScanController::start(const rvw::ScanOptions &requested)
     if (m_cancel.loadAcquire()) {
         end(tracks, {}, true);
         return;
+    }
+
+    if (m_cache && m_cache->isOpen()) {
+        // A row is dropped only when its file is gone from disk, not merely left out of this
+        // scan by a filter.
+        QSet<QString> found;
+        for (const QString &p : paths)
+            found.insert(QFileInfo(p).absoluteFilePath());
+        const int pruned = m_cache->pruneBelow(options.folders, found);
+        if (pruned > 0)
+            emit logMessage(tr("Removed %n cached result(s) of files that no longer exist.", nullptr, pruned));
     }
 
     emit phaseChanged(tr("Grouping duplicates"));

@@ -37,6 +37,9 @@ signals:
     void phaseChanged(const QString &phase);
     void progress(int done, int total, const QString &detail);
     void logMessage(const QString &message);
+    // After discovery, before `finished`: how many folders and files were left unchecked (both 0
+    // when nothing was). Not sent when the scan was cancelled during discovery.
+    void discoveryGaps(int uncheckedFolders, int uncheckedFiles);
     void finished(const QList<rvw::TrackInfo> &tracks, const QList<rvw::MatchGroup> &groups, bool cancelled,
                   qint64 elapsedMs);
     void failed(const QString &error);

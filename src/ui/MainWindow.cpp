@@ -121,6 +121,16 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(m_controller, &ScanController::progress, this, &MainWindow::onProgress);
     connect(m_controller, &ScanController::logMessage, this, &MainWindow::onLogMessage);
     connect(m_controller, &ScanController::failed, this, &MainWindow::onScanFailed);
+    connect(m_controller, &ScanController::discoveryGaps, this, [this](int folders, int files) {
+        const QString f = tr("%n folder(s)", nullptr, folders);
+        const QString n = tr("%n file(s)", nullptr, files);
+        if (folders > 0 && files > 0)
+            m_discoveryGaps = tr("Not checked: %1 and %2 - see the Activity Log.").arg(f, n);
+        else if (folders > 0 || files > 0)
+            m_discoveryGaps = tr("Not checked: %1 - see the Activity Log.").arg(folders > 0 ? f : n);
+        else
+            m_discoveryGaps.clear();
+    });
     m_scanThread->start();
 
     m_updateChecker = new UpdateChecker(this);
@@ -465,6 +475,7 @@ void MainWindow::onStopScan()
 void MainWindow::onScanStarted()
 {
     m_startPending = false;
+    m_discoveryGaps.clear();
     for (QAction *a : {m_startAction, m_settingsAction, m_removeSelectedAction, m_undoAction})
         a->setEnabled(false);
     m_stopAction->setEnabled(true);
@@ -578,10 +589,14 @@ void MainWindow::populateResults()
 
 void MainWindow::updateSummary()
 {
+    // Part of the library left unchecked must not read as a clean bill of health.
+    const QString gaps = m_discoveryGaps.isEmpty() ? QString() : QLatin1Char(' ') + m_discoveryGaps;
     if (m_groups.isEmpty()) {
-        m_summary->setText(m_tracks.isEmpty()
-                               ? tr("No scan has been run yet.")
-                               : tr("Scanned %1 files - no duplicates found.").arg(m_tracks.size()));
+        if (m_tracks.isEmpty())
+            m_summary->setText(gaps.isEmpty() ? tr("No scan has been run yet.")
+                                              : tr("No files were scanned.") + gaps);
+        else
+            m_summary->setText(tr("Scanned %1 files - no duplicates found.").arg(m_tracks.size()) + gaps);
         return;
     }
     qint64 redundant = 0;
@@ -599,7 +614,8 @@ void MainWindow::updateSummary()
             .arg(redundant)
             .arg(formatBytes(reclaimable))
             .arg(checked.size())
-            .arg(formatBytes(sizeOnDisk(checked))));
+            .arg(formatBytes(sizeOnDisk(checked))) +
+        gaps);
 }
 
 QStringList MainWindow::checkedPaths() const

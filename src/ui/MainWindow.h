@@ -99,6 +99,8 @@ private:
 
     QList<TrackInfo> m_tracks;
     QList<MatchGroup> m_groups;
+    // What the last scan's discovery could not check, for the summary; empty when nothing.
+    QString m_discoveryGaps;
     ScanOptions m_options;
     QString m_quarantineRoot;
     QThread *m_scanThread = nullptr;

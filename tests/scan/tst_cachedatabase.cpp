@@ -37,6 +37,7 @@ TrackInfo sampleTrack(const QString &path)
     t.fingerprintAlt = {42u};
     t.fingerprintAltMask = {};
     t.fingerprintKeys = {7u, 0xFFFFFFFFu, 20735u};
+    t.analyses = TrackInfo::HasTags | TrackInfo::HasFullHash | TrackInfo::HasAudioHash | TrackInfo::HasFingerprint;
     return t;
 }
 
@@ -69,6 +70,9 @@ private slots:
         QFile::remove(path);
         QFile::remove(path + "-wal");
         QFile::remove(path + "-shm");
+        const QDir folder = QFileInfo(path).absoluteDir();
+        for (const QString &name : folder.entryList({"analysis-cache.sqlite.damaged-*"}))
+            QFile::remove(folder.filePath(name));
     }
 
     void pathIsInTestLocation()
@@ -124,7 +128,7 @@ private slots:
         QTest::newRow("mtime later in the same second") << qint64(0) << 876 << 0 << true;
         QTest::newRow("mtime one second later") << qint64(0) << 1000 << 0 << false;
         QTest::newRow("mtime one second earlier") << qint64(0) << -1000 << 0 << false;
-        QTest::newRow("other engine") << qint64(0) << 0 << 1 << false;
+        QTest::newRow("other engine: all but the fingerprint") << qint64(0) << 0 << 1 << true;
     }
     void misses()
     {
@@ -140,7 +144,11 @@ private slots:
         probe.size += sizeDelta;
         probe.mtime = probe.mtime.addMSecs(mtimeDeltaMs);
         QCOMPARE(db.lookup(probe, engine), hit);
-        if (!hit) {
+        if (hit) {
+            QCOMPARE(probe.fullHash, t.fullHash);
+            QCOMPARE(probe.fingerprint.isEmpty(), engine != 0);
+            QCOMPARE(bool(probe.analyses & TrackInfo::HasFingerprint), engine == 0);
+        } else {
             QVERIFY(!probe.analysed);
             QVERIFY(probe.title.isEmpty());
         }
@@ -306,6 +314,54 @@ private slots:
         QVERIFY(!QSqlDatabase::contains(otherName));
     }
 
+    // A row records what it holds: one stored before the hashes were made serves the tags only.
+    void rowHoldsOnlyWhatWasAnalysed()
+    {
+        CacheDatabase db;
+        QVERIFY(db.open());
+        TrackInfo t = sampleTrack("/lib/partial.mp3");
+        t.analyses = TrackInfo::HasTags;
+        t.fullHash.clear();
+        QVERIFY(db.store(t, 0));
+        TrackInfo probe = keyOnly(t);
+        QVERIFY(db.lookup(probe, 0));
+        QCOMPARE(int(probe.analyses), int(TrackInfo::HasTags));
+        TrackInfo untagged = sampleTrack("/lib/untagged.mp3");
+        untagged.analyses = 0; // cut short before even the tags: nothing to serve
+        db.store(untagged, 0);
+        TrackInfo probe2 = keyOnly(untagged);
+        QVERIFY(!db.lookup(probe2, 0));
+    }
+
+    // A locked cache fails the batch at its first row, with the reason, instead of waiting
+    // again for each row; another connection's lock is never broken.
+    void lockedCacheReportsWhatWasNotStored()
+    {
+        CacheDatabase db;
+        QVERIFY(db.open());
+        {
+            QSqlDatabase holder = QSqlDatabase::addDatabase("QSQLITE", "lock-holder");
+            holder.setDatabaseName(CacheDatabase::defaultPath());
+            holder.setConnectOptions("QSQLITE_BUSY_TIMEOUT=0");
+            QVERIFY(holder.open());
+            QSqlQuery q(holder);
+            QVERIFY(q.exec("BEGIN IMMEDIATE"));
+            QList<TrackInfo> batch;
+            for (int i = 0; i < 40; ++i) {
+                batch.append(sampleTrack(QString("/lib/locked%1.mp3").arg(i)));
+                batch.last().analysed = true;
+            }
+            QCOMPARE(db.storeAll(batch, 0), 40);
+            QVERIFY2(db.lastError().contains("locked"), qPrintable(db.lastError()));
+            QVERIFY(q.exec("ROLLBACK"));
+            QCOMPARE(db.storeAll(batch, 0), 0);
+            QCOMPARE(db.rowCount(), 40);
+            holder.close();
+        }
+        QSqlDatabase::removeDatabase("lock-holder");
+    }
+
+    // Not a database: moved aside untouched, and a new cache takes its place.
     void notADatabase()
     {
         QDir().mkpath(QFileInfo(CacheDatabase::defaultPath()).absolutePath());
@@ -315,13 +371,48 @@ private slots:
         f.close();
         CacheDatabase db;
         QString error;
-        QVERIFY(!db.open(&error));
-        QVERIFY2(!error.isEmpty(), "a message must say why");
-        QVERIFY(!db.isOpen());
-        db.store(sampleTrack("/lib/x.mp3"), 0); // must not write into the foreign file
-        QFile check(CacheDatabase::defaultPath());
+        QVERIFY2(db.open(&error), qPrintable(error));
+        QVERIFY2(db.notice().contains("moved aside"), qPrintable(db.notice()));
+        QVERIFY(db.store(sampleTrack("/lib/x.mp3"), 0));
+        const QDir folder = QFileInfo(CacheDatabase::defaultPath()).absoluteDir();
+        const QStringList aside = folder.entryList({"analysis-cache.sqlite.damaged-*"});
+        QCOMPARE(aside.size(), 1);
+        QFile check(folder.filePath(aside.first()));
         QVERIFY(check.open(QIODevice::ReadOnly));
         QCOMPARE(check.readAll(), QByteArray(8192, 'Z'));
+        QVERIFY(check.remove());
+    }
+
+    // "Clear cache" on a cache whose pages are damaged still leaves an empty, working cache.
+    void clearWorksOnDamagedPages()
+    {
+        {
+            CacheDatabase db;
+            QVERIFY(db.open());
+            TrackInfo t = sampleTrack("/x");
+            t.fingerprint = QList<quint32>(1000, 7u);
+            db.beginBatch();
+            for (int i = 0; i < 200; ++i) {
+                t.path = QString("/lib/many%1.flac").arg(i);
+                db.store(t, 0);
+            }
+            db.commitBatch();
+        }
+        QFile f(CacheDatabase::defaultPath());
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        QVERIFY(bytes.size() > 40 * 4096);
+        for (qsizetype at = 4096; at + 4096 <= bytes.size(); at += 4096)
+            bytes.replace(at, 4096, QByteArray(4096, '\x5A'));
+        QVERIFY(f.seek(0) && f.write(bytes) == bytes.size());
+        f.close();
+        CacheDatabase db;
+        QVERIFY(db.open());
+        QString error;
+        QVERIFY2(db.clear(&error), qPrintable(error));
+        QCOMPARE(db.rowCount(), 0);
+        QVERIFY(db.store(sampleTrack("/lib/after.mp3"), 0));
+        QCOMPARE(db.rowCount(), 1);
     }
 
     void closeRemovesConnection()

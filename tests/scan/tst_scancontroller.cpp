@@ -5,6 +5,8 @@
 #include "support/AudioFixtures.h"
 
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -83,8 +85,15 @@ private:
     Outcome scan(const ScanOptions &o,
                  const std::function<void(ScanRig &, const QString &phase)> &onPhase = {})
     {
-        Outcome out;
         ScanRig rig;
+        return scanOn(rig, o, onPhase);
+    }
+
+    // One scan on a controller that may have run others before.
+    Outcome scanOn(ScanRig &rig, const ScanOptions &o,
+                   const std::function<void(ScanRig &, const QString &phase)> &onPhase = {})
+    {
+        Outcome out;
         QObject::connect(
             rig.controller, &ScanController::phaseChanged, rig.controller,
             [&](const QString &p) {
@@ -98,9 +107,13 @@ private:
             [&](const QString &m) { out.log << m; }, Qt::DirectConnection);
         QSignalSpy finished(rig.controller, &ScanController::finished);
         rig.start(o);
-        if (!finished.wait(240000))
-            return out;
+        const bool ended = finished.wait(240000);
         QTest::qWait(50); // a second `finished` would arrive here
+        // The connections above capture `out`; they must not outlive it on a reused controller.
+        QObject::disconnect(rig.controller, &ScanController::phaseChanged, rig.controller, nullptr);
+        QObject::disconnect(rig.controller, &ScanController::logMessage, rig.controller, nullptr);
+        if (!ended)
+            return out;
         out.finishedCount = int(finished.size());
         const QList<QVariant> args = finished.first();
         out.tracks = args[0].value<QList<TrackInfo>>();
@@ -126,6 +139,9 @@ private:
         const QString path = CacheDatabase::defaultPath();
         for (const QString &p : {path, path + "-wal", path + "-shm"})
             QFile::remove(p);
+        const QDir folder = QFileInfo(path).absoluteDir();
+        for (const QString &name : folder.entryList({"analysis-cache.sqlite.damaged-*"}))
+            QFile::remove(folder.filePath(name));
     }
 
 private slots:
@@ -306,24 +322,169 @@ private slots:
         QCOMPARE(fromCache, 7);
     }
 
-    void unusableCacheIsLogged()
+    // Copies of the song (two byte copies, an mp3 and its retag) in a folder of their own, for
+    // tests that change files under the cache.
+    QString songCopies(QTemporaryDir &dir)
     {
+        for (const char *name : {"a/song.flac", "b/song copy.flac", "b/song.mp3", "b/deeper/song retag.mp3"}) {
+            const QString from = m_root + '/' + QLatin1String(name);
+            if (!copyFile(from, dir.filePath(QFileInfo(from).fileName())))
+                return {};
+        }
+        return QFileInfo(dir.path()).canonicalFilePath();
+    }
+
+    // New bytes of the same size, with the old modification time: only a real read sees them.
+    static bool changeKeepingSizeAndTime(const QString &path)
+    {
+        QFile f(path);
+        const QDateTime mtime = QFileInfo(path).lastModified();
+        if (!f.open(QIODevice::ReadWrite) || !f.seek(f.size() - 100) || f.write(QByteArray(100, 'X')) != 100 ||
+            !f.flush())
+            return false;
+        return f.setFileTime(mtime, QFileDevice::FileModificationTime);
+    }
+
+    // The cache serves what a row holds and nothing else, and is bypassed when switched off.
+    void cacheServesOnlyWhatItHolds_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::newRow("hash tiers off, then on") << "tiers";
+        QTest::newRow("cache switched off after a cached scan") << "off";
+        QTest::newRow("fpcalc re-scan reads nothing again") << "fpcalc";
+    }
+    void cacheServesOnlyWhatItHolds()
+    {
+        QFETCH(QString, scenario);
+        if (scenario == "fpcalc" && QStandardPaths::findExecutable("fpcalc").isEmpty())
+            QSKIP("fpcalc is not installed");
         resetCache();
-        QDir().mkpath(QFileInfo(CacheDatabase::defaultPath()).absolutePath());
-        QFile f(CacheDatabase::defaultPath());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(4096, 'J'));
-        f.close();
+        QTemporaryDir dir;
+        const QString folder = songCopies(dir);
+        QVERIFY(!folder.isEmpty());
+        ScanOptions o = options(scenario == "fpcalc" ? 1 : 0);
+        o.folders = {folder};
+        o.useCache = true;
+        o.detectAcoustic = scenario == "fpcalc";
+        ScanRig rig;
+        ScanOptions firstOptions = o;
+        if (scenario == "tiers")
+            firstOptions.detectIdentical = firstOptions.detectSameAudio = false;
+        const Outcome first = scanOn(rig, firstOptions);
+        QCOMPARE(first.tracks.size(), 4);
+        const QString copyPath = folder + "/song copy.flac";
+        const QString hashBefore = byName(first.tracks, "song copy.flac")->fullHash;
+        if (scenario != "tiers")
+            QVERIFY(changeKeepingSizeAndTime(copyPath));
+        if (scenario == "off")
+            o.useCache = false;
+        const Outcome second = scanOn(rig, o);
+        resetCache();
+        const TrackInfo *orig = byName(second.tracks, "song.flac");
+        const TrackInfo *copy = byName(second.tracks, "song copy.flac");
+        QVERIFY(orig && copy);
+        if (scenario == "tiers") {
+            // The first scan made no hashes; the second needs them and makes them.
+            QCOMPARE(orig->fullHash, copy->fullHash);
+            QCOMPARE(orig->fullHash.size(), 64);
+            QCOMPARE(second.groups.size(), 2);
+            QCOMPARE(second.groups[0].tier, Identical);
+            QCOMPARE(second.groups[1].tier, SameAudio);
+        } else if (scenario == "off") {
+            QVERIFY2(!second.log.filter("Reused").size(), qPrintable(second.log.join('\n')));
+            QVERIFY(orig->fullHash != copy->fullHash);
+            QVERIFY(!groupOf(second.groups, copy->id) || groupOf(second.groups, copy->id)->tier != Identical);
+        } else {
+            QVERIFY2(second.log.contains("Reused 4 cached analysis results."), qPrintable(second.log.join('\n')));
+            QVERIFY(second.log.filter("Fingerprinting ").isEmpty());
+            QCOMPARE(copy->fullHash, hashBefore); // from the cache: the file was not read again
+            QVERIFY(!copy->fingerprint.isEmpty());
+        }
+    }
+
+    // A cache that cannot be used as it is never stops a scan, and says what happened.
+    void cacheTroubleIsHandled_data()
+    {
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("not a database") << "junk" << "moved aside";
+        QTest::newRow("another program's table") << "foreign" << "moved aside";
+        QTest::newRow("damaged pages") << "pages" << "moved aside";
+        QTest::newRow("locked by another connection") << "locked" << "could not be stored in the cache";
+    }
+    void cacheTroubleIsHandled()
+    {
+        QFETCH(QString, trouble);
+        QFETCH(QString, logged);
+        resetCache();
+        const QString path = CacheDatabase::defaultPath();
+        QDir().mkpath(QFileInfo(path).absolutePath());
         ScanOptions o = options(0);
         o.useCache = true;
         o.detectAcoustic = false;
+        QByteArray before;
+        QSqlDatabase other;
+        const QString otherName = QStringLiteral("other-%1").arg(trouble);
+        if (trouble == "junk") {
+            before = QByteArray(4096, 'J');
+        } else if (trouble == "pages") {
+            QCOMPARE(scan(o).groups.size(), 2); // a real cache, then pages of it overwritten
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            before = f.readAll();
+            QVERIFY(before.size() >= 4 * 4096);
+            for (qsizetype at = 4096; at + 4096 <= before.size(); at += 4096)
+                before.replace(at, 4096, QByteArray(4096, '\xA5'));
+        }
+        if (!before.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(before) == before.size());
+        }
+        if (trouble == "locked") {
+            CacheDatabase ours; // an empty cache of ours, which the other connection then locks
+            QVERIFY(ours.open());
+        }
+        if (trouble == "foreign" || trouble == "locked") {
+            other = QSqlDatabase::addDatabase("QSQLITE", otherName);
+            other.setDatabaseName(path);
+            QVERIFY(other.open());
+            QSqlQuery q(other);
+            if (trouble == "foreign") {
+                QVERIFY(q.exec("CREATE TABLE tracks (id INTEGER PRIMARY KEY, name TEXT)"));
+                QVERIFY(q.exec("INSERT INTO tracks (name) VALUES ('theirs')"));
+                other.close();
+            } else {
+                QVERIFY(q.exec("PRAGMA journal_mode=WAL"));
+                QVERIFY(q.exec("BEGIN IMMEDIATE")); // holds the write lock for the whole scan
+            }
+        }
         const Outcome out = scan(o);
-        resetCache();
-        QVERIFY(out.log
-                    .filter(QRegularExpression("^Analysis cache unavailable \\(.+\\) - continuing without "
-                                               "it\\.$"))
-                    .size() == 1);
+        if (trouble == "locked") {
+            QSqlQuery(other).exec("ROLLBACK");
+            other.close();
+        }
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(otherName);
+        QVERIFY2(out.log.filter(logged).size() == 1, qPrintable(out.log.join('\n')));
         QCOMPARE(out.groups.size(), 2);
+        const QStringList aside = QDir(QFileInfo(path).absolutePath()).entryList({"analysis-cache.sqlite.damaged-*"});
+        QCOMPARE(aside.size(), logged == "moved aside" ? 1 : 0);
+        if (trouble == "junk") {
+            QFile kept(QFileInfo(path).absolutePath() + '/' + aside.first());
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), before); // kept as it was, for whoever wants to look
+        }
+        if (logged == "moved aside") {
+            // The new cache works: a second scan is served from it.
+            const Outcome again = scan(o);
+            QVERIFY2(again.log.contains("Reused 7 cached analysis results."), qPrintable(again.log.join('\n')));
+        } else {
+            QVERIFY2(out.log.filter(QRegularExpression("^7 analysis result\\(s\\) could not be stored")).size() == 1,
+                     qPrintable(out.log.join('\n')));
+        }
+        for (const QString &name : aside)
+            QFile::remove(QFileInfo(path).absolutePath() + '/' + name);
+        resetCache();
     }
 
     void noMatchingFiles()
@@ -364,7 +525,7 @@ private slots:
             int fingerprinted = 0;
             for (const TrackInfo &t : out.tracks)
                 fingerprinted += t.fingerprint.isEmpty() ? 0 : 1;
-            QVERIFY2(fingerprinted > 0, "the batch runs to its end");
+            QVERIFY2(fingerprinted == 0, "no job is handed out after a cancel");
         }
     }
 
