@@ -361,8 +361,10 @@ bool read(const QString &path, AudioMetadata &meta, QString *error)
     } else if (suffix == QLatin1String("flac")) {
         ok = readFlac(f, meta);
     } else if (suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b") ||
-               suffix == QLatin1String("mp4") || suffix == QLatin1String("aac")) {
+               suffix == QLatin1String("mp4")) {
         ok = readMp4(f, meta);
+    } else if (suffix == QLatin1String("aac")) {
+        ok = readAac(f, meta);
     } else if (suffix == QLatin1String("wav") || suffix == QLatin1String("wave")) {
         ok = parseWav(f, meta);
     } else if (suffix == QLatin1String("aiff") || suffix == QLatin1String("aif") ||

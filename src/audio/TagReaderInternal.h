@@ -65,6 +65,9 @@ QString tidy(const QString &s);
 // Bytes enough for kMaxTextLength characters in any encoding the tags use.
 QByteArray capTextBytes(const QByteArray &bytes);
 QString decodeId3Text(quint8 encoding, const QByteArray &bytes);
+// The frames of a whole ID3v2 tag held in memory (header first), as the MP3 reader reads them;
+// a tag longer than `tag` is read as far as it goes, and at most a few thousand frames.
+void readId3v2Tag(const QByteArray &tag, AudioMetadata &meta);
 void assignFrame(AudioMetadata &meta, const QString &frameId, const QString &value);
 // Text before the first "/" as a number, 0 when it is not one ("7/12" gives 7).
 int leadingNumber(const QString &s);
@@ -88,11 +91,11 @@ MpegFrameHeader decodeMpegHeader(const uchar *p);
 bool readMpeg(ByteSource &f, AudioMetadata &meta);
 bool readFlac(ByteSource &f, AudioMetadata &meta);
 bool readMp4(ByteSource &f, AudioMetadata &meta);
+// An .aac file: raw ADTS (after an optional ID3v2 tag), or else MP4.
+bool readAac(ByteSource &f, AudioMetadata &meta);
 bool parseOgg(ByteSource &f, AudioMetadata &meta);
 bool parseWav(ByteSource &f, AudioMetadata &meta);
 bool parseAiff(ByteSource &f, AudioMetadata &meta);
 void parseVorbisCommentBlock(const QByteArray &block, AudioMetadata &meta);
-void walkMp4(ByteSource &f, qint64 begin, qint64 end, AudioMetadata &meta, int depth);
-void parseIlst(ByteSource &f, qint64 begin, qint64 end, AudioMetadata &meta);
 
 } // namespace rvw::tagreader

@@ -6,15 +6,20 @@
 
 #include <QFile>
 
+#include <limits>
+
 namespace rvw::tagreader {
 
 namespace {
 
 constexpr qint64 kMaxId3Body = 64 * 1024 * 1024;
 constexpr qint64 kFrameSearchBytes = 262144;
+// Real tags hold tens of frames; the cap bounds the work on a tag made of millions of tiny ones.
+constexpr int kMaxId3Frames = 4096;
 
 void walkId3v2Frames(const QByteArray &body, int version, quint8 flags, AudioMetadata &meta)
 {
+    const int maxFrames = kMaxId3Frames;
     const qint64 bodySize = body.size();
     if (bodySize == 0)
         return;
@@ -27,7 +32,7 @@ void walkId3v2Frames(const QByteArray &body, int version, quint8 flags, AudioMet
         const qint64 extended = version < 4 ? qint64(be32(body, 0)) + 4 : qint64(syncsafe32(body, 0));
         pos = qMax<qint64>(extended, 6);
     }
-    while (pos + headerSize <= bodySize) {
+    for (int frames = 0; pos + headerSize <= bodySize && frames < maxFrames; ++frames) {
         if (body[pos] == 0)
             break; // padding
         const QString id = QString::fromLatin1(body.constData() + pos, idLength);
@@ -216,6 +221,15 @@ quint64 countFrames(ByteSource &f, qint64 begin, qint64 end, const MpegFrameHead
 }
 
 } // namespace
+
+void readId3v2Tag(const QByteArray &tag, AudioMetadata &meta)
+{
+    if (tag.size() < 10 || !bytesAre(tag, 0, "ID3"))
+        return;
+    const qint64 size = syncsafe32(tag, 6);
+    if (size > 0)
+        walkId3v2Frames(tag.mid(10, size), quint8(tag[3]), quint8(tag[5]), meta);
+}
 
 MpegFrameHeader decodeMpegHeader(const uchar *p)
 {

@@ -1,11 +1,13 @@
 // WAVE and AIFF branches of the tag reader: chunk walks for the format, the sample data and the
-// few text chunks these files carry.
+// text chunks these files carry (an embedded ID3v2 tag, the broadcast cart chunk, RIFF INFO and
+// the AIFF text chunks).
 
 #include "audio/TagReaderInternal.h"
 
 #include <QFile>
 #include <QList>
 #include <QPair>
+#include <QStringDecoder>
 
 #include <limits>
 
@@ -15,6 +17,14 @@ namespace {
 
 constexpr qint64 kMaxListChunk = 1048575;
 constexpr qint64 kMaxAiffText = 4096;
+constexpr int kMaxInfoItems = 1024;
+// An ID3v2 tag in a chunk: text frames come first, so a tag cut here still gives its text even
+// when it carries large artwork.
+constexpr qint64 kMaxId3Chunk = 16 * 1024 * 1024;
+// The cart chunk's fixed-width text fields: a 4-byte version, then title and artist of 64 bytes.
+constexpr qint64 kCartTitleAt = 4;
+constexpr qint64 kCartArtistAt = 68;
+constexpr qint64 kCartFieldWidth = 64;
 
 constexpr qint64 kSize32Unknown = 0xFFFFFFFF;
 constexpr int kMaxChunks = 4096;
@@ -58,36 +68,134 @@ Ds64 readDs64(ByteSource &f, qint64 at, qint64 size)
     return d;
 }
 
+// Text of a chunk that names no encoding: UTF-8 when the bytes are valid UTF-8 (what current
+// writers put there), otherwise Latin-1 (what older ones did). The text ends at its first NUL.
+QString decode8Bit(const QByteArray &raw)
+{
+    const qsizetype nul = raw.indexOf('\0');
+    const QByteArray bytes = capTextBytes(nul < 0 ? raw : raw.left(nul));
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    return tidy(utf8.hasError() ? QString::fromLatin1(bytes) : text);
+}
+
+// Each source of text is read into its own record and merged at the end, so that which source
+// wins does not depend on the order of the chunks in the file.
+struct TextSources
+{
+    AudioMetadata id3;
+    AudioMetadata cart;
+    AudioMetadata info; // RIFF INFO, or the AIFF text chunks
+    bool haveId3 = false;
+    bool haveCart = false;
+    bool haveInfo = false;
+};
+
+void fillEmpty(AudioMetadata &meta, const AudioMetadata &from)
+{
+    auto fill = [](QString &field, const QString &value) {
+        if (field.isEmpty())
+            field = value;
+    };
+    fill(meta.title, from.title);
+    fill(meta.artist, from.artist);
+    fill(meta.album, from.album);
+    fill(meta.albumArtist, from.albumArtist);
+    fill(meta.genre, from.genre);
+    fill(meta.year, from.year);
+    fill(meta.comment, from.comment);
+    if (meta.trackNo == 0)
+        meta.trackNo = from.trackNo;
+}
+
+// The ID3v2 tag first, then the cart chunk, then INFO: each fills only what the earlier left empty.
+void mergeText(AudioMetadata &meta, const TextSources &text)
+{
+    fillEmpty(meta, text.id3);
+    fillEmpty(meta, text.cart);
+    fillEmpty(meta, text.info);
+}
+
+void readId3Chunk(ByteSource &f, qint64 body, qint64 size, TextSources &text)
+{
+    // One tag per file: a second one is either a stale copy or a way to make the reader work.
+    if (text.haveId3)
+        return;
+    text.haveId3 = true;
+    readId3v2Tag(readAt(f, body, qMin(size, kMaxId3Chunk)), text.id3);
+}
+
+// A field is read only when the chunk holds it whole.
+void parseCart(const QByteArray &cart, AudioMetadata &meta)
+{
+    auto field = [&](qint64 at) {
+        return at + kCartFieldWidth <= cart.size() ? decode8Bit(cart.mid(at, kCartFieldWidth)) : QString();
+    };
+    meta.title = field(kCartTitleAt);
+    meta.artist = field(kCartArtistAt);
+}
+
 void parseInfoList(const QByteArray &chunk, AudioMetadata &meta)
 {
     const qint64 size = chunk.size();
-    if (size < 12 || !bytesAre(chunk, 0, "INFO"))
-        return;
-    qint64 offset = 4;
-    while (offset + 7 < size) {
+    qint64 offset = 4; // after "INFO"
+    for (int count = 0; count < kMaxInfoItems && offset + 7 < size; ++count) {
         const QByteArray id = chunk.mid(offset, 4);
         const qint64 subSize = le32(chunk, offset + 4);
         if (offset + 8 + subSize > size)
             break;
-        const QString value = tidy(QString::fromLatin1(capTextBytes(chunk.mid(offset + 8, subSize))));
-        if (!value.isEmpty()) {
-            if (id == "INAM")
-                meta.title = value;
-            else if (id == "IART")
-                meta.artist = value;
-            else if (id == "IPRD")
-                meta.album = value;
-            else if (id == "ICRD")
-                meta.year = value.left(4);
-            else if (id == "IGNR")
-                meta.genre = value;
-            else if (id == "ICMT")
-                meta.comment = value;
-            else if (id == "ITRK")
-                meta.trackNo = value.trimmed().toInt();
+        QString *field = nullptr;
+        if (id == "INAM")
+            field = &meta.title;
+        else if (id == "IART")
+            field = &meta.artist;
+        else if (id == "IPRD")
+            field = &meta.album;
+        else if (id == "ICRD")
+            field = &meta.year;
+        else if (id == "IGNR")
+            field = &meta.genre;
+        else if (id == "ICMT")
+            field = &meta.comment;
+        const bool track = id == "ITRK";
+        if (field || track) {
+            const QString value = decode8Bit(chunk.mid(offset + 8, subSize));
+            if (!value.isEmpty()) {
+                if (track)
+                    meta.trackNo = value.toInt();
+                else
+                    *field = field == &meta.year ? value.left(4) : value;
+            }
         }
         offset += 8 + subSize + (subSize & 1);
     }
+}
+
+// After a data chunk that declares no bytes: true when what follows is whole chunks running
+// exactly to the end of the file, so the data is empty rather than written while streaming (whose
+// samples run to the end and do not chain up as chunk headers).
+bool chunksRunToEnd(ByteSource &f, qint64 pos)
+{
+    const qint64 fileSize = f.size();
+    for (int count = 0; count < kMaxChunks; ++count) {
+        if (pos == fileSize)
+            return true;
+        const QByteArray header = readAt(f, pos, 8);
+        if (header.size() < 8)
+            return false;
+        for (int i = 0; i < 4; ++i) {
+            if (quint8(header[i]) < 0x20 || quint8(header[i]) > 0x7E)
+                return false;
+        }
+        const qint64 size = le32(header, 4);
+        const qint64 end = pos + 8 + size; // below 2^33: no overflow
+        if (end == fileSize)
+            return true; // a missing pad byte at the end is tolerated
+        if (end > fileSize)
+            return false;
+        pos = end + (size & 1);
+    }
+    return false;
 }
 
 // The 80-bit extended float of an AIFF sample rate. Values that do not fit an int (or are not
@@ -126,7 +234,9 @@ bool parseWav(ByteSource &f, AudioMetadata &meta)
     if (fileSize < 20)
         return meta.hasAudioRange;
     Ds64 ds64;
+    TextSources text;
     quint32 byteRate = 0;
+    bool emptyData = false;
     qint64 pos = 12;
     for (int count = 0; count < kMaxChunks; ++count) {
         const QByteArray header = readAt(f, pos, 8);
@@ -144,8 +254,11 @@ bool parseWav(ByteSource &f, AudioMetadata &meta)
         }
         const bool data = id == "data";
         // A data chunk written while streaming keeps the size the writer started with (0, or
-        // 0xFFFFFFFF): its samples run to the end of the file.
-        if (data && (size == 0 || (!sizes64 && size == kSize32Unknown)))
+        // 0xFFFFFFFF): its samples run to the end of the file. A size of 0 followed by nothing,
+        // or by whole chunks, is an empty recording.
+        if (data && size == 0 && chunksRunToEnd(f, body))
+            emptyData = true;
+        else if (data && (size == 0 || (!sizes64 && size == kSize32Unknown)))
             size = left;
         if (size < 0 || size > left + 1)
             break; // a chunk cut short: its contents are not trusted
@@ -163,8 +276,15 @@ bool parseWav(ByteSource &f, AudioMetadata &meta)
             meta.hasAudioRange = length > 0;
             if (byteRate != 0)
                 meta.durationMs = qMax<qint64>(scaledMs(quint64(length), byteRate), 0);
-        } else if (id == "LIST" && size >= 5 && size <= kMaxListChunk) {
-            parseInfoList(readAt(f, body, size), meta);
+        } else if (id == "id3 " || id == "ID3 ") {
+            readId3Chunk(f, body, size, text);
+        } else if (id == "cart" && !text.haveCart) {
+            text.haveCart = true;
+            parseCart(readAt(f, body, qMin(size, kCartArtistAt + kCartFieldWidth)), text.cart);
+        } else if (id == "LIST" && !text.haveInfo && size >= 5 && size <= kMaxListChunk &&
+                   bytesAre(readAt(f, body, 4), 0, "INFO")) {
+            text.haveInfo = true;
+            parseInfoList(readAt(f, body, size), text.info);
         }
         if (size >= left) // size <= left + 1 keeps this sum in range
             break;
@@ -172,9 +292,10 @@ bool parseWav(ByteSource &f, AudioMetadata &meta)
         if (fileSize <= pos + 7)
             break;
     }
+    mergeText(meta, text);
     if (byteRate != 0)
         meta.bitrate = clampToInt(qint64(byteRate) * 8 / 1000);
-    return meta.hasAudioRange;
+    return meta.hasAudioRange || emptyData;
 }
 
 bool parseAiff(ByteSource &f, AudioMetadata &meta)
@@ -186,19 +307,30 @@ bool parseAiff(ByteSource &f, AudioMetadata &meta)
         return false;
     if (fileSize < 20)
         return meta.durationMs > 0;
+    TextSources text;
+    // The first of each text chunk counts; later ones only cost a header read.
+    auto textChunk = [&](QString &field, qint64 body, qint64 size) {
+        if (field.isEmpty() && size < kMaxAiffText)
+            field = decode8Bit(readAt(f, body, size));
+    };
     quint32 sampleFrames = 0;
     int bits = 16;
+    bool sawSound = false;
+    bool walkedToEnd = false;
     qint64 pos = 12;
     for (int count = 0; count < kMaxChunks; ++count) {
         const QByteArray header = readAt(f, pos, 8);
-        if (header.size() < 8)
+        if (header.size() < 8) {
+            walkedToEnd = true;
             break;
+        }
         const qint64 size = be32(header, 4);
-        const qint64 next = pos + 8 + size;
+        const qint64 body = pos + 8;
+        const qint64 next = body + size;
         if (next > fileSize + 1)
             break;
         if (bytesAre(header, 0, "COMM") && size >= 18) {
-            const QByteArray comm = readAt(f, pos + 8, 18);
+            const QByteArray comm = readAt(f, body, 18);
             if (comm.size() == 18) {
                 meta.channels = be16(comm, 0);
                 sampleFrames = be32(comm, 2);
@@ -206,22 +338,34 @@ bool parseAiff(ByteSource &f, AudioMetadata &meta)
                 meta.sampleRate = extendedToInt(be16(comm, 8) & 0x7FFF, be64(comm, 10));
             }
         } else if (bytesAre(header, 0, "SSND")) {
+            sawSound = true;
             meta.hasAudioRange = size > 8;
             meta.audioOffset = pos + 16;
             meta.audioLength = qMax<qint64>(size - 8, 0);
-        } else if (bytesAre(header, 0, "NAME") && size < kMaxAiffText) {
-            meta.title = tidy(QString::fromLatin1(readAt(f, pos + 8, size)));
-        } else if (bytesAre(header, 0, "AUTH") && size < kMaxAiffText) {
-            meta.artist = tidy(QString::fromLatin1(readAt(f, pos + 8, size)));
+        } else if (bytesAre(header, 0, "NAME")) {
+            textChunk(text.info.title, body, size);
+        } else if (bytesAre(header, 0, "AUTH")) {
+            textChunk(text.info.artist, body, size);
+        } else if (bytesAre(header, 0, "ANNO")) {
+            textChunk(text.info.comment, body, size);
+        } else if (bytesAre(header, 0, "ID3 ") || bytesAre(header, 0, "id3 ")) {
+            readId3Chunk(f, body, size, text);
         }
         pos = next + (size & 1);
-        if (fileSize <= pos + 7)
+        if (fileSize <= pos + 7) {
+            walkedToEnd = true;
             break;
+        }
     }
+    mergeText(meta, text);
     if (sampleFrames != 0 && meta.sampleRate >= 1) {
         meta.durationMs = qint64(sampleFrames) * 1000 / meta.sampleRate;
         meta.bitrate = clampToInt(qint64(meta.sampleRate) * meta.channels * bits / 1000);
     }
+    // A walk given up at the chunk limit before the sound data has not seen the file: the sound
+    // may lie past it, so the file is not reported as one without audio.
+    if (!sawSound && !walkedToEnd)
+        return false;
     return meta.durationMs >= 1;
 }
 
