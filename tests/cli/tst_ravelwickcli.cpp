@@ -410,6 +410,38 @@ private slots:
         QVERIFY(cli({"undo"}).out.contains("No clean-up to undo."));
     }
 
+    // The window and the command line may scan with one cache at the same time: both processes'
+    // results are stored, and nothing is reported lost.
+    void twoProcessesShareTheCache()
+    {
+        QStringList folders;
+        QString e;
+        for (int lib = 0; lib < 2; ++lib) {
+            folders << m_tmp.filePath(QStringLiteral("shared-%1").arg(lib));
+            QDir().mkpath(folders.last());
+            for (int i = 0; i < 5; ++i)
+                QVERIFY2(ffmpeg(melodyInput(40 + 5 * lib + i, 6) +
+                                    QStringList{"-c:a", "flac", folders.last() + QString("/t%1.flac").arg(i)},
+                                &e),
+                         qPrintable(e));
+        }
+        QList<QProcess *> scans;
+        for (const QString &folder : std::as_const(folders)) {
+            auto *p = new QProcess(this);
+            p->setProcessEnvironment(environment());
+            p->start(QStringLiteral(RVW_CLI_BINARY), {"scan", "--engine", "builtin", "-v", folder});
+            scans << p;
+        }
+        for (QProcess *p : std::as_const(scans)) {
+            QVERIFY(p->waitForFinished(180000));
+            const QString err = QString::fromUtf8(p->readAllStandardError());
+            QVERIFY2(!err.contains("could not be stored") && !err.contains("unavailable"), qPrintable(err));
+            delete p;
+        }
+        const Run again = cli({"scan", "--engine", "builtin", "-v", folders[0], folders[1]});
+        QVERIFY2(again.err.contains("Reused 10 cached analysis results."), qPrintable(again.err));
+    }
+
     // A stop ends the scan in every phase, however long the file in hand would take, ends the
     // outside tools it started, and keeps every analysis finished before it.
     void stopEndsTheScanInEveryPhase_data()
