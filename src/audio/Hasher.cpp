@@ -118,6 +118,70 @@ QString hashRanges(const QString &path, const QList<ByteRange> &ranges, QString 
     return QString::fromLatin1(hash.result().toHex());
 }
 
+Digests hashFile(const QString &path, const QList<ByteRange> &payload, bool wantWhole, QString *error,
+                 const QAtomicInt *cancel)
+{
+    qint64 payloadBytes = 0;
+    qint64 previousEnd = 0;
+    for (const ByteRange &r : payload) {
+        // Out of order, overlapping or negative: not a layout any container has.
+        if (r.offset < previousEnd || r.length < 0 || r.offset > std::numeric_limits<qint64>::max() - r.length)
+            return {};
+        previousEnd = r.offset + r.length;
+        payloadBytes += r.length;
+    }
+    const bool wantPayload = payloadBytes > 0;
+    if (!wantWhole && !wantPayload)
+        return {};
+    QFile f(path);
+    if (!openForHashing(f, path, error))
+        return {};
+    const qint64 start = wantWhole ? 0 : payload.first().offset;
+    const qint64 stop = wantWhole ? std::numeric_limits<qint64>::max() : previousEnd;
+    if (start > 0 && !f.seek(start)) {
+        if (error)
+            *error = QObject::tr("Cannot seek within %1").arg(path);
+        return {};
+    }
+    Sha256 whole, part;
+    QByteArray block(int(kBlockSize), Qt::Uninitialized);
+    qsizetype range = 0;
+    qint64 pos = start;
+    while (pos < stop) {
+        if (cancelled(cancel))
+            return {};
+        const qint64 got = f.read(block.data(), qMin(kBlockSize, stop - pos));
+        if (got < 0) {
+            if (error)
+                *error = QObject::tr("Read error while hashing %1").arg(path);
+            return {};
+        }
+        if (got == 0)
+            break;
+        if (wantWhole)
+            whole.addData(block.constData(), got);
+        // The parts of this block that lie in payload ranges, in order.
+        const qint64 blockEnd = pos + got;
+        while (range < payload.size()) {
+            const ByteRange &r = payload.at(range);
+            const qint64 from = qMax(r.offset, pos);
+            const qint64 to = qMin(r.offset + r.length, blockEnd);
+            if (to > from)
+                part.addData(block.constData() + (from - pos), to - from);
+            if (r.offset + r.length > blockEnd)
+                break; // continues in the next block
+            ++range;
+        }
+        pos = blockEnd;
+    }
+    Digests d;
+    if (wantWhole)
+        d.whole = QString::fromLatin1(whole.result().toHex());
+    if (wantPayload)
+        d.payload = QString::fromLatin1(part.result().toHex());
+    return d;
+}
+
 QString quickSignature(const QString &path)
 {
     QFile f(path);

@@ -23,6 +23,17 @@ QString hashRange(const QString &path, qint64 offset, qint64 length, QString *er
 // when the ranges hold no byte.
 QString hashRanges(const QString &path, const QList<ByteRange> &ranges, QString *error,
                    const QAtomicInt *cancel = nullptr);
+struct Digests
+{
+    QString whole;   // every byte, when asked for
+    QString payload; // the bytes of the ranges, when asked for and there are any
+};
+// The whole-file hash and the payload hash (the ranges, as for hashRanges) from one forward read
+// of the file: only as far as the ranges reach when the whole is not wanted. A failure leaves
+// both empty with the reason in error; a cancel leaves both empty without one.
+Digests hashFile(const QString &path, const QList<ByteRange> &payload, bool wantWhole, QString *error,
+                 const QAtomicInt *cancel = nullptr);
+
 // The size as decimal text, the first 64 KiB and, for files over 128 KiB, the last 64 KiB.
 QString quickSignature(const QString &path);
 

@@ -57,6 +57,9 @@ struct TrackInfo
     int channels = 0;
     QString fullHash;
     QString audioHash;
+    // Bytes of coded audio the audio hash covers (the whole file when the container gives no
+    // range): only files of equal length can share an audio hash, so only they are hashed.
+    qint64 payloadLength = 0;
     QList<quint32> fingerprint;
     QList<quint32> fingerprintMask;
     QList<quint32> fingerprintAlt;

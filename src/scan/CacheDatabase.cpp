@@ -22,7 +22,7 @@ const char *const kCreateTable =
     "year TEXT, comment TEXT, track_no INTEGER, duration_ms INTEGER, bitrate INTEGER, sample_rate INTEGER, "
     "channels INTEGER, fingerprint BLOB, fingerprint_mask BLOB, fingerprint_alt BLOB, fingerprint_alt_mask "
     "BLOB, engine INTEGER NOT NULL DEFAULT 0, schema_version INTEGER NOT NULL DEFAULT 1, analysed_at INTEGER, "
-    "fingerprint_keys BLOB, analyses INTEGER NOT NULL DEFAULT 0)";
+    "fingerprint_keys BLOB, analyses INTEGER NOT NULL DEFAULT 0, payload_length INTEGER NOT NULL DEFAULT 0)";
 
 // Every column a cache of ours has; the last two came later and are added to older caches.
 const char *const kColumns[] = {"path",        "size",         "mtime",           "full_hash",
@@ -36,20 +36,21 @@ const char *const kColumns[] = {"path",        "size",         "mtime",         
 // and are analysed again.
 const char *const kAddKeys = "ALTER TABLE tracks ADD COLUMN fingerprint_keys BLOB";
 const char *const kAddAnalyses = "ALTER TABLE tracks ADD COLUMN analyses INTEGER NOT NULL DEFAULT 0";
+const char *const kAddPayloadLength = "ALTER TABLE tracks ADD COLUMN payload_length INTEGER NOT NULL DEFAULT 0";
 
 const char *const kCreateIndex = "CREATE INDEX IF NOT EXISTS idx_tracks_audio ON tracks(audio_hash)";
 
 const char *const kSelect =
     "SELECT size, mtime, full_hash, audio_hash, title, artist, album, album_artist, genre, year, comment, "
     "track_no, duration_ms, bitrate, sample_rate, channels, fingerprint, fingerprint_mask, fingerprint_alt, "
-    "fingerprint_alt_mask, schema_version, engine, fingerprint_keys, analyses FROM tracks WHERE path = ?";
+    "fingerprint_alt_mask, schema_version, engine, fingerprint_keys, analyses, payload_length FROM tracks WHERE path = ?";
 
 const char *const kInsert =
     "INSERT OR REPLACE INTO tracks (path,size,mtime,full_hash,audio_hash,title,artist, "
     "album,album_artist,genre,year,comment,track_no,duration_ms,bitrate,sample_rate, "
     "channels,fingerprint,fingerprint_mask,fingerprint_alt,fingerprint_alt_mask, "
-    "engine,schema_version,analysed_at,fingerprint_keys,analyses) "
-    "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+    "engine,schema_version,analysed_at,fingerprint_keys,analyses,payload_length) "
+    "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
 
 // SQLite's primary result codes that mean the file itself is bad, not merely busy.
 constexpr int kSqliteCorrupt = 11;
@@ -182,16 +183,16 @@ bool CacheDatabase::ensureSchema(QString *error)
         return false;
     }
     q.exec(QString::fromLatin1(kCreateIndex));
-    bool hasKeys = false;
-    bool hasAnalyses = false;
+    QSet<QString> columns;
     if (q.exec(QStringLiteral("PRAGMA table_info(tracks)"))) {
-        while (q.next()) {
-            hasKeys = hasKeys || q.value(1).toString() == QLatin1String("fingerprint_keys");
-            hasAnalyses = hasAnalyses || q.value(1).toString() == QLatin1String("analyses");
-        }
+        while (q.next())
+            columns.insert(q.value(1).toString());
     }
-    if ((!hasKeys && !q.exec(QString::fromLatin1(kAddKeys))) ||
-        (!hasAnalyses && !q.exec(QString::fromLatin1(kAddAnalyses)))) {
+    const auto add = [&](const char *column, const char *statement) {
+        return columns.contains(QLatin1String(column)) || q.exec(QString::fromLatin1(statement));
+    };
+    if (!add("fingerprint_keys", kAddKeys) || !add("analyses", kAddAnalyses) ||
+        !add("payload_length", kAddPayloadLength)) {
         m_damaged = isDamage(q.lastError());
         if (error)
             *error = q.lastError().text();
@@ -252,6 +253,7 @@ bool CacheDatabase::lookup(TrackInfo &track, int engine) const
     track.fingerprintAltMask = Fingerprint::fromBlob(q.value(19).toByteArray());
     track.fingerprintKeys = Fingerprint::fromBlob(q.value(22).toByteArray());
     track.analyses = analyses;
+    track.payloadLength = q.value(24).toLongLong();
     // Another engine's fingerprint cannot be compared with this one's; the rest still holds.
     if (q.value(21).toInt() != engine) {
         track.analyses &= quint8(~TrackInfo::HasFingerprint);
@@ -303,6 +305,7 @@ bool CacheDatabase::store(const TrackInfo &track, int engine)
     q.addBindValue(QDateTime::currentSecsSinceEpoch());
     q.addBindValue(Fingerprint::toBlob(track.fingerprintKeys));
     q.addBindValue(int(track.analyses));
+    q.addBindValue(track.payloadLength);
     if (q.exec())
         return true;
     m_lastError = q.lastError().text();

@@ -16,7 +16,7 @@ class CacheDatabase
 {
 public:
     // Written into every row; rows carrying another version are stale.
-    static constexpr int kSchemaVersion = 8;
+    static constexpr int kSchemaVersion = 9;
 
     CacheDatabase();
     ~CacheDatabase();

@@ -8,6 +8,7 @@
 #include "scan/CacheDatabase.h"
 #include "scan/DuplicateGrouper.h"
 #include "scan/FileScanner.h"
+#include "scan/TrackAnalysis.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,71 +19,28 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <numeric>
+
 namespace rvw {
 
 namespace {
 
-// The analyses of the first phase a scan with these options needs.
-quint8 neededAnalyses(const ScanOptions &options)
+void applyFingerprint(TrackInfo &t, const FingerprintResult &result, int &failures)
 {
-    quint8 needed = TrackInfo::HasTags;
-    if (options.detectIdentical)
-        needed |= TrackInfo::HasFullHash;
-    if (options.detectSameAudio)
-        needed |= TrackInfo::HasAudioHash;
-    return needed;
-}
-
-// Reads tags and hashes one file in place, doing only what the track lacks; runs on the global
-// thread pool. A cancel leaves the track as it was (never half-hashed), so what is cached
-// afterwards is only finished work.
-void analyseOne(TrackInfo &track, const ScanOptions &options, const QAtomicInt &cancel, QAtomicInt &done)
-{
-    const quint8 needed = neededAnalyses(options);
-    if ((track.analyses & needed) == needed || cancel.loadRelaxed()) {
-        track.analysed = (track.analyses & needed) == needed;
-        done.fetchAndAddRelaxed(1);
-        return;
+    t.fingerprint = result.fingerprint;
+    t.fingerprintMask = result.fingerprintMask;
+    t.fingerprintAlt = result.fingerprintAlt;
+    t.fingerprintAltMask = result.fingerprintAltMask;
+    t.fingerprintKeys = result.fingerprintKeys;
+    if (!result.fingerprint.isEmpty())
+        t.analyses |= TrackInfo::HasFingerprint;
+    if (t.durationMs < 1 && result.durationMs > 0)
+        t.durationMs = result.durationMs;
+    if (!result.error.isEmpty()) {
+        ++failures;
+        if (t.error.isEmpty())
+            t.error = result.error;
     }
-    TrackInfo result = track;
-    AudioMetadata meta;
-    QString error;
-    // Read again even when the tags are cached: the payload ranges are not kept.
-    if (TagReader::read(result.path, meta, &error)) {
-        result.title = meta.title;
-        result.artist = meta.artist;
-        result.album = meta.album;
-        result.albumArtist = meta.albumArtist;
-        result.genre = meta.genre;
-        result.year = meta.year;
-        result.comment = meta.comment;
-        result.trackNo = meta.trackNo;
-        result.durationMs = meta.durationMs;
-        result.bitrate = meta.bitrate;
-        result.sampleRate = meta.sampleRate;
-        result.channels = meta.channels;
-    } else if (!error.isEmpty() && result.error.isEmpty()) {
-        result.error = error;
-    }
-    result.analyses |= TrackInfo::HasTags;
-    if ((needed & TrackInfo::HasFullHash) && !(result.analyses & TrackInfo::HasFullHash)) {
-        result.fullHash = Hasher::hashWholeFile(result.path, nullptr, &cancel);
-        result.analyses |= TrackInfo::HasFullHash;
-    }
-    if ((needed & TrackInfo::HasAudioHash) && !(result.analyses & TrackInfo::HasAudioHash)) {
-        if (meta.payloadLength() >= 1)
-            result.audioHash = Hasher::hashRanges(result.path, meta.payloadRanges(), nullptr, &cancel);
-        else
-            result.audioHash = (result.analyses & TrackInfo::HasFullHash)
-                                   ? result.fullHash
-                                   : Hasher::hashWholeFile(result.path, nullptr, &cancel);
-        result.analyses |= TrackInfo::HasAudioHash;
-    }
-    if (!cancel.loadRelaxed()) {
-        result.analysed = true;
-        track = result;
-    }
-    done.fetchAndAddRelaxed(1);
 }
 
 // Log lines for what discovery left out, each folder named: a librarian must be able to tell
@@ -154,34 +112,64 @@ void ScanController::openCache()
         emit logMessage(tr("Analysis cache: %1 entries at %2").arg(m_cache->rowCount()).arg(m_cache->path()));
 }
 
-void ScanController::analyseTags(QList<TrackInfo> &tracks, const ScanOptions &options)
+void ScanController::forEachTrack(int count, const QString &label, const std::function<void(int)> &work)
 {
+    QList<int> indexes(count);
+    std::iota(indexes.begin(), indexes.end(), 0);
     QAtomicInt done(0);
-    const int total = int(tracks.size());
-    // In place, so that a cancel keeps every analysis finished before it.
-    QFuture<void> future = QtConcurrent::map(
-        QThreadPool::globalInstance(), tracks,
-        [&options, &done, this](TrackInfo &t) { analyseOne(t, options, m_cancel, done); });
+    // In place, so that a cancel keeps every piece of work finished before it.
+    QFuture<void> future = QtConcurrent::map(QThreadPool::globalInstance(), indexes, [&](int i) {
+        if (!m_cancel.loadRelaxed())
+            work(i);
+        done.fetchAndAddRelaxed(1);
+    });
     while (!future.isFinished()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 40);
-        emit progress(done.loadRelaxed(), total,
-                      tr("Analysed %1 of %2 files").arg(done.loadRelaxed()).arg(total));
+        emit progress(done.loadRelaxed(), count, label.arg(done.loadRelaxed()).arg(count));
         if (m_cancel.loadAcquire() && !future.isCanceled())
             future.cancel();
         QThread::msleep(50);
     }
-    // Also after a cancel: the workers write into `tracks` until they have all returned.
+    // Also after a cancel: the workers write into the tracks until they have all returned.
     future.waitForFinished();
+}
+
+void ScanController::hashGroupMembers(QList<TrackInfo> &tracks, QList<TrackAnalysis::Payload> &payloads,
+                                      const QList<MatchGroup> &groups)
+{
+    // Reports and the command line's clean-up check every listed file against its SHA-256.
+    QList<int> members;
+    for (const MatchGroup &g : groups) {
+        for (int m : g.members) {
+            if (m >= 0 && m < tracks.size() &&
+                (tracks[m].analyses & (TrackInfo::HasFullHash | TrackInfo::HasAudioHash)) !=
+                    (TrackInfo::HasFullHash | TrackInfo::HasAudioHash))
+                members.append(m);
+        }
+    }
+    forEachTrack(int(members.size()), tr("Hashed %1 of %2 grouped files"), [&](int i) {
+        const int m = members[i];
+        TrackAnalysis::hash(tracks[m], payloads[m], TrackInfo::HasFullHash | TrackInfo::HasAudioHash, m_cancel);
+    });
 }
 
 void ScanController::fingerprint(QList<TrackInfo> &tracks, const ScanOptions &options, bool useFpcalc)
 {
     QList<std::pair<int, QString>> jobs;
+    // Copies with one audio payload hold the same coded audio: one job serves them all.
+    QHash<QString, QList<int>> sharers;
     for (const TrackInfo &t : std::as_const(tracks)) {
         // Built-in prints carry a mask word for every word; fpcalc's come without one.
         const bool needsMask = !useFpcalc && t.fingerprintMask.size() != t.fingerprint.size();
-        if (!(t.analyses & TrackInfo::HasFingerprint) || t.fingerprint.isEmpty() || needsMask)
+        if (!(t.analyses & TrackInfo::HasFingerprint) || t.fingerprint.isEmpty() || needsMask) {
+            if (!t.audioHash.isEmpty()) {
+                QList<int> &same = sharers[t.audioHash];
+                same.append(t.id);
+                if (same.size() > 1)
+                    continue;
+            }
             jobs.append({t.id, t.path});
+        }
     }
     if (jobs.isEmpty())
         return;
@@ -207,24 +195,15 @@ void ScanController::fingerprint(QList<TrackInfo> &tracks, const ScanOptions &op
     FingerprintPool pool(options.decoderThreads, options.fingerprintSeconds, useFpcalc, nullptr);
     connect(
         &pool, &FingerprintPool::completed, this,
-        [&tracks, &failures](int id, const rvw::FingerprintResult &result) {
+        [&tracks, &failures, &sharers](int id, const rvw::FingerprintResult &result) {
             if (id < 0 || id >= tracks.size())
                 return;
-            TrackInfo &t = tracks[id];
-            t.fingerprint = result.fingerprint;
-            t.fingerprintMask = result.fingerprintMask;
-            t.fingerprintAlt = result.fingerprintAlt;
-            t.fingerprintAltMask = result.fingerprintAltMask;
-            t.fingerprintKeys = result.fingerprintKeys;
-            if (!result.fingerprint.isEmpty())
-                t.analyses |= TrackInfo::HasFingerprint;
-            if (t.durationMs < 1 && result.durationMs > 0)
-                t.durationMs = result.durationMs;
-            if (!result.error.isEmpty()) {
-                ++failures;
-                if (t.error.isEmpty())
-                    t.error = result.error;
+            const QList<int> same = sharers.value(tracks[id].audioHash, QList<int>{id});
+            for (int other : same) {
+                if (other != id && other >= 0 && other < tracks.size())
+                    applyFingerprint(tracks[other], result, failures);
             }
+            applyFingerprint(tracks[id], result, failures);
         },
         Qt::DirectConnection);
     connect(
@@ -330,22 +309,33 @@ void ScanController::start(const rvw::ScanOptions &requested)
         emit logMessage(m_cache->notice());
 
     emit phaseChanged(tr("Reading tags and hashing"));
-    analyseTags(tracks, options);
+    QList<TrackAnalysis::Payload> payloads(tracks.size());
+    forEachTrack(int(tracks.size()), tr("Analysed %1 of %2 files"),
+                 [&](int i) { TrackAnalysis::readTags(tracks[i], payloads[i]); });
+    const auto markAnalysed = [&tracks] {
+        for (TrackInfo &t : tracks)
+            t.analysed = t.analyses & TrackInfo::HasTags;
+    };
     if (m_cancel.loadAcquire()) {
         // What was finished is kept for the next scan; a cancelled track is left unanalysed.
+        markAnalysed();
         storeInCache(tracks, options.engine);
         end(tracks, {}, true);
         return;
     }
 
     if (options.minDurationMs > 0) {
-        const qsizetype before = tracks.size();
-        tracks.erase(std::remove_if(tracks.begin(), tracks.end(),
-                                    [&](const TrackInfo &t) {
-                                        return t.durationMs >= 1 && t.durationMs < options.minDurationMs;
-                                    }),
-                     tracks.end());
-        const qsizetype dropped = before - tracks.size();
+        QList<TrackInfo> kept;
+        QList<TrackAnalysis::Payload> keptPayloads;
+        for (int i = 0; i < tracks.size(); ++i) {
+            if (tracks[i].durationMs >= 1 && tracks[i].durationMs < options.minDurationMs)
+                continue;
+            kept.append(tracks[i]);
+            keptPayloads.append(payloads[i]);
+        }
+        const qsizetype dropped = tracks.size() - kept.size();
+        tracks = kept;
+        payloads = keptPayloads;
         if (dropped > 0)
             emit logMessage(tr("Skipped %1 file(s) shorter than %2 seconds.")
                                 .arg(dropped)
@@ -354,11 +344,22 @@ void ScanController::start(const rvw::ScanOptions &requested)
     for (int i = 0; i < tracks.size(); ++i)
         tracks[i].id = i;
 
+    // Only files with a partner of equal size or payload length are read for hashing.
+    const QList<quint8> plan = TrackAnalysis::plannedHashes(tracks, options);
+    forEachTrack(int(tracks.size()), tr("Hashed %1 of %2 files"),
+                 [&](int i) { TrackAnalysis::hash(tracks[i], payloads[i], plan[i], m_cancel); });
+    markAnalysed();
+    if (m_cancel.loadAcquire()) {
+        storeInCache(tracks, options.engine);
+        end(tracks, {}, true);
+        return;
+    }
+
     if (options.detectAcoustic && !m_cancel.loadAcquire())
         fingerprint(tracks, options, useFpcalc);
 
-    storeInCache(tracks, options.engine);
     if (m_cancel.loadAcquire()) {
+        storeInCache(tracks, options.engine);
         end(tracks, {}, true);
         return;
     }
@@ -378,6 +379,9 @@ void ScanController::start(const rvw::ScanOptions &requested)
     const QList<MatchGroup> groups = DuplicateGrouper::group(
         tracks, options, m_cancel,
         [this](int value, int maximum, const QString &text) { emit progress(value, maximum, text); });
+    if (!m_cancel.loadAcquire())
+        hashGroupMembers(tracks, payloads, groups);
+    storeInCache(tracks, options.engine);
     qint64 reclaimable = 0;
     for (const MatchGroup &g : groups)
         reclaimable += g.reclaimableBytes;

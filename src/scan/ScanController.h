@@ -1,10 +1,12 @@
 #pragma once
 
 #include "core/Types.h"
+#include "scan/TrackAnalysis.h"
 
 #include <QAtomicInt>
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 namespace rvw {
@@ -46,7 +48,11 @@ signals:
 
 private:
     void openCache();
-    void analyseTags(QList<TrackInfo> &tracks, const ScanOptions &options);
+    // Runs work(0..count-1) on the global thread pool, reporting progress with `label` ("%1 of
+    // %2"); returns once every call has returned, also after a cancel (none starts after it).
+    void forEachTrack(int count, const QString &label, const std::function<void(int)> &work);
+    void hashGroupMembers(QList<TrackInfo> &tracks, QList<TrackAnalysis::Payload> &payloads,
+                          const QList<MatchGroup> &groups);
     void fingerprint(QList<TrackInfo> &tracks, const ScanOptions &options, bool useFpcalc);
     void storeInCache(const QList<TrackInfo> &tracks, int engine);
 

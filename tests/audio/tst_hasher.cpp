@@ -86,6 +86,13 @@ private slots:
         QString error;
         QCOMPARE(Hasher::hashRange(path, offset, length, &error), sha256(content.mid(offset, length)));
         QVERIFY(error.isEmpty());
+        // One read gives both, also when the payload comes in pieces with gaps between them.
+        const qint64 half = length / 2;
+        const QList<ByteRange> pieces{{offset, half}, {offset + half + 7, length - half}};
+        const Hasher::Digests d = Hasher::hashFile(path, pieces, true, &error);
+        QCOMPARE(d.whole, sha256(content));
+        QCOMPARE(d.payload, sha256(content.mid(offset, half) + content.mid(offset + half + 7, length - half)));
+        QCOMPARE(Hasher::hashFile(path, pieces, false, &error).payload, d.payload);
     }
 
     void failures()

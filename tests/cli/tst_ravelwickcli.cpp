@@ -468,11 +468,14 @@ private slots:
         for (int i = 0; i < 4; ++i)
             QVERIFY2(ffmpeg(melodyInput(20 + i, 5) + QStringList{"-c:a", "flac", lib + QString("/t%1.flac").arg(i)}, &e),
                      qPrintable(e));
-        const QString huge = lib + "/zz-huge.wav";
+        const QStringList huge{lib + "/zz-huge.wav", lib + "/zz-huge-too.wav"};
         if (hangingTool.isEmpty()) {
-            // Sparse: 64 GiB that take no disk, and far longer to hash than the test waits.
-            QFile f(huge);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(qint64(64) << 30));
+            // Sparse: 64 GiB each that take no disk, and far longer to hash than the test waits;
+            // two of one size, as only files with a partner are hashed.
+            for (const QString &path : huge) {
+                QFile f(path);
+                QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(qint64(64) << 30));
+            }
         }
         const QString pids = m_tmp.filePath(QStringLiteral("pids-%1").arg(signal));
         QProcessEnvironment env = environment();
@@ -520,7 +523,7 @@ private slots:
             }
             return;
         }
-        QVERIFY(QFile::remove(huge));
+        QVERIFY(QFile::remove(huge[0]) && QFile::remove(huge[1]));
         const Run again = cli({"scan", "--engine", engine, "--no-acoustic", "-v", lib});
         QVERIFY2(again.err.contains("Reused 4 cached analysis results."), qPrintable(again.err));
     }
