@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 
 #include <limits>
@@ -17,6 +18,12 @@ constexpr qint64 kSampleSize = 65536;
 
 bool openForHashing(QFile &f, const QString &path, QString *error)
 {
+    // A device or a FIFO (a link to /dev/zero in a report) would be read for ever.
+    if (!QFileInfo(path).isFile()) {
+        if (error)
+            *error = QObject::tr("Cannot read %1: not a regular file").arg(path);
+        return false;
+    }
     // The reads are 1 MiB blocks already; the device's own buffer would only add a copy.
     if (f.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return true;

@@ -339,9 +339,10 @@ bool parseAiff(ByteSource &f, AudioMetadata &meta)
             }
         } else if (bytesAre(header, 0, "SSND")) {
             sawSound = true;
-            meta.hasAudioRange = size > 8;
+            // A chunk may lack its pad byte at the very end, never its samples.
             meta.audioOffset = pos + 16;
-            meta.audioLength = qMax<qint64>(size - 8, 0);
+            meta.audioLength = qBound<qint64>(0, size - 8, fileSize - meta.audioOffset);
+            meta.hasAudioRange = meta.audioLength > 0;
         } else if (bytesAre(header, 0, "NAME")) {
             textChunk(text.info.title, body, size);
         } else if (bytesAre(header, 0, "AUTH")) {

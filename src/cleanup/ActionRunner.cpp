@@ -1,5 +1,7 @@
 #include "cleanup/ActionRunner.h"
 
+#include "core/Types.h"
+
 #include "cleanup/FileOps.h"
 
 #include <QCoreApplication>
@@ -232,7 +234,7 @@ UndoStep planUndo(const QJsonObject &entry, const QString &batch, const QString 
     UndoStep step;
     step.from = entry.value(kKeyFrom).toString();
     step.to = entry.value(kKeyTo).toString();
-    const qint64 size = qint64(entry.value(kKeySize).toDouble(-1));
+    const qint64 size = byteCountFromJson(entry.value(kKeySize).toDouble(-1));
     if (step.from.isEmpty() || step.to.isEmpty())
         return step;
     step.kind = UndoStep::Fail;

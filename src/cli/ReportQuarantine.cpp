@@ -2,6 +2,7 @@
 
 #include "audio/Hasher.h"
 #include "cleanup/RemovalGuard.h"
+#include "core/Types.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -79,7 +80,7 @@ bool ReportQuarantine::plan(const QString &reportPath, Plan &plan, QString *erro
                 continue;
             entry.path = QFileInfo(path).absoluteFilePath();
             entry.keep = f.value(QStringLiteral("keep")).toBool(true); // anything unclear is kept
-            entry.size = qint64(f.value(QStringLiteral("sizeBytes")).toDouble(-1));
+            entry.size = byteCountFromJson(f.value(QStringLiteral("sizeBytes")).toDouble(-1));
             const QString hash = f.value(QStringLiteral("sha256")).toString();
             if (!hash.isEmpty())
                 sha256.insert(entry.path, hash);

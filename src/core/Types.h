@@ -34,6 +34,13 @@ enum KeeperPolicy : int {
 
 QString keeperPolicyLabel(int policy);
 
+// A byte count read from JSON (which has only doubles): a whole number from 0 to 2^53, else -1,
+// so that NaN, infinities and sizes no file has never become an undefined conversion.
+inline qint64 byteCountFromJson(double v)
+{
+    return v >= 0.0 && v <= 9007199254740992.0 ? qint64(v) : -1;
+}
+
 // Everything known about one audio file.
 struct TrackInfo
 {

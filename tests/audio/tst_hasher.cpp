@@ -118,6 +118,12 @@ private slots:
         QVERIFY(Hasher::hashRange(path, -1, 5, &error).isEmpty());
         QCOMPARE(error, QStringLiteral("Cannot seek within %1").arg(path));
 
+        // A device would be read for ever: refused at once.
+        error.clear();
+        QVERIFY(Hasher::hashWholeFile(QStringLiteral("/dev/zero"), &error).isEmpty());
+        QVERIFY2(error.endsWith(QStringLiteral("not a regular file")), qPrintable(error));
+        QVERIFY(Hasher::hashFile(QStringLiteral("/dev/zero"), {}, true, &error).whole.isEmpty());
+
         // A directory cannot be hashed, and says so.
         error.clear();
         QVERIFY(Hasher::hashWholeFile(m_dir.path(), &error).isEmpty());

@@ -1404,6 +1404,9 @@ private slots:
         QTest::newRow("ssnd past the chunk limit fails")
             << "aiff" << formAiff(comm + iffChunk("ANNO", "").repeated(4100) + ssnd) << false
             << ex("hasAudioRange=false;sampleRate=44100");
+        QTest::newRow("ssnd one byte past the end has no samples past it")
+            << "aiff" << QByteArray("FORM") + be32(20) + "AIFF" + "SSND" + be32(9) + QByteArray(8, '\0') << false
+            << ex("hasAudioRange=false");
         QTest::newRow("ssnd cut short fails")
             << "aiff" << formAiff(comm) + "SSND" + be32(5000) + QByteArray(100, '\0') << false
             << ex("hasAudioRange=false;channels=2");
