@@ -176,7 +176,8 @@ QByteArray ByteSource::read(qint64 pos, qint64 count)
     if (pos < 0 || count <= 0 || pos >= m_size)
         return {};
     count = qMin(count, m_size - pos);
-    if (pos >= m_windowStart && pos - m_windowStart + count <= m_window.size())
+    const qint64 windowEnd = m_windowStart + m_window.size();
+    if (pos >= m_windowStart && pos + count <= windowEnd)
         return m_window.mid(pos - m_windowStart, count);
     if (count > kWindow / 2) {
         // Large reads (a tag, a block of frames) go straight to the caller.
@@ -184,10 +185,13 @@ QByteArray ByteSource::read(qint64 pos, qint64 count)
             return {};
         return m_file.read(count);
     }
+    // Reads running on from the window earn a larger one; a jump starts small again.
+    const bool runsOn = !m_window.isEmpty() && pos >= m_windowStart && pos <= windowEnd + kSmallWindow;
+    m_nextWindow = runsOn ? qMin(m_nextWindow * 2, kWindow) : kSmallWindow;
     m_window.clear();
     if (!m_file.seek(pos))
         return {};
-    m_window = m_file.read(qMin(kWindow, m_size - pos));
+    m_window = m_file.read(qMin(qMax(m_nextWindow, count), m_size - pos));
     m_windowStart = pos;
     return m_window.left(count);
 }

@@ -13,8 +13,9 @@ namespace rvw::tagreader {
 
 // The one way the parsers read a file: positioned reads served from a window of the file, so a
 // walk over thousands of small headers costs memory copies rather than a system call each. The
-// size is taken once; nothing is read past it, so a damaged size field cannot drive a large
-// allocation.
+// window starts small and doubles while the reads run on through the file, so a walk that jumps
+// from header to header (Ogg pages) reads the headers, not the audio between them. The size is
+// taken once; nothing is read past it, so a damaged size field cannot drive a large allocation.
 class ByteSource
 {
 public:
@@ -24,10 +25,12 @@ public:
     QByteArray read(qint64 pos, qint64 count);
 
 private:
+    static constexpr qint64 kSmallWindow = 512;
     static constexpr qint64 kWindow = 65536;
     QFile &m_file;
     qint64 m_size = 0;
     qint64 m_windowStart = 0;
+    qint64 m_nextWindow = kSmallWindow;
     QByteArray m_window;
 };
 
