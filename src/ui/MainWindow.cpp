@@ -63,6 +63,7 @@ using Results::formatDuration;
 
 constexpr int kLogBlocks = 5000;
 constexpr int kStartupCheckDelayMs = 2500;
+constexpr int kSummaryDelayMs = 150;
 
 // Shown while synchronous file work runs on the user-interface thread.
 class WaitCursor
@@ -85,12 +86,18 @@ QString quarantineHint(const QString &root, bool withUndoLine)
         .arg(root.toHtmlEscaped());
 }
 
-qint64 sizeOnDisk(const QStringList &paths)
+// What a report is written as, and where. A name ending in a report suffix decides the format
+// itself: a file called .csv holding HTML would open in the wrong program. Any other name gets
+// the chosen format's suffix added.
+std::pair<ReportWriter::Format, QString> reportTarget(const QString &file, ReportWriter::Format chosen)
 {
-    qint64 total = 0;
-    for (const QString &p : paths)
-        total += QFileInfo(p).size(); // a file that is gone counts 0
-    return total;
+    const QString suffix = QFileInfo(file).suffix();
+    for (ReportWriter::Format f :
+         {ReportWriter::Html, ReportWriter::Csv, ReportWriter::Json, ReportWriter::M3u8}) {
+        if (suffix.compare(ReportWriter::suffixForFormat(f), Qt::CaseInsensitive) == 0)
+            return {f, file};
+    }
+    return {chosen, file + QLatin1Char('.') + ReportWriter::suffixForFormat(chosen)};
 }
 
 void openLocal(const QString &path)
@@ -106,8 +113,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     setWindowIcon(QIcon(QStringLiteral(":/icons/appicon.png")));
     m_quarantineRoot = ActionRunner::defaultQuarantineRoot();
 
+    m_summaryTimer = new QTimer(this);
+    m_summaryTimer->setSingleShot(true);
+    m_summaryTimer->setInterval(kSummaryDelayMs);
+    connect(m_summaryTimer, &QTimer::timeout, this, &MainWindow::updateSummary);
+
     buildActions();
     buildUi();
+    connect(m_model, &QStandardItemModel::itemChanged, m_summaryTimer, qOverload<>(&QTimer::start));
     loadSettings();
 
     m_scanThread = new QThread(this);
@@ -459,6 +472,7 @@ void MainWindow::onStartScan()
     m_model->removeRows(0, m_model->rowCount());
     m_tracks.clear();
     m_groups.clear();
+    m_outcome = ScanOutcome::None;
     m_player->clearAll();
     updateSummary();
     onLogMessage(tr("--- Scan started %1 ---").arg(QDateTime::currentDateTime().toString(Qt::TextDate)));
@@ -469,12 +483,14 @@ void MainWindow::onStartScan()
 void MainWindow::onStopScan()
 {
     m_controller->cancel();
+    m_stopping = true;
     m_status->setText(tr("Stopping..."));
 }
 
 void MainWindow::onScanStarted()
 {
     m_startPending = false;
+    m_stopping = false;
     m_discoveryGaps.clear();
     for (QAction *a : {m_startAction, m_settingsAction, m_removeSelectedAction, m_undoAction})
         a->setEnabled(false);
@@ -498,6 +514,8 @@ void MainWindow::onScanFinished(const QList<TrackInfo> &tracks, const QList<Matc
 {
     m_tracks = tracks;
     m_groups = groups;
+    m_outcome = cancelled ? ScanOutcome::Cancelled : ScanOutcome::Completed;
+    m_stopping = false;
     restoreControls();
     populateResults();
     const QString d = formatDuration(elapsedMs);
@@ -512,6 +530,7 @@ void MainWindow::onScanFinished(const QList<TrackInfo> &tracks, const QList<Matc
 
 void MainWindow::onScanFailed(const QString &error)
 {
+    m_stopping = false;
     onLogMessage(tr("Scan failed: %1").arg(error));
     m_status->setText(tr("Scan failed: %1").arg(error)); // the last phase would read as if still busy
     restoreControls();
@@ -519,7 +538,8 @@ void MainWindow::onScanFailed(const QString &error)
 
 void MainWindow::onPhaseChanged(const QString &phase)
 {
-    m_status->setText(phase);
+    if (!m_stopping)
+        m_status->setText(phase);
     onLogMessage(phase);
 }
 
@@ -531,7 +551,7 @@ void MainWindow::onProgress(int done, int total, const QString &detail)
         m_progress->setRange(0, total);
         m_progress->setValue(done);
     }
-    if (!detail.isEmpty())
+    if (!detail.isEmpty() && !m_stopping)
         m_status->setText(detail);
 }
 
@@ -579,61 +599,78 @@ void MainWindow::populateResults()
         m_tree->resizeColumnToContents(c);
     if (m_tree->columnWidth(0) > 320)
         m_tree->setColumnWidth(0, 320);
-    if (m_model->rowCount() > 0) {
-        const QModelIndex first = m_model->index(0, 0);
+    onFilterChanged(m_filter->text());
+    for (int g = 0; g < m_model->rowCount(); ++g) {
+        if (m_tree->isRowHidden(g, QModelIndex()))
+            continue;
+        const QModelIndex first = m_model->index(g, 0);
         m_tree->setCurrentIndex(first);
         auditionFromIndex(first);
+        break;
     }
     updateSummary();
 }
 
 void MainWindow::updateSummary()
 {
+    m_summaryTimer->stop();
     // Part of the library left unchecked must not read as a clean bill of health.
     const QString gaps = m_discoveryGaps.isEmpty() ? QString() : QLatin1Char(' ') + m_discoveryGaps;
+    const bool cancelled = m_outcome == ScanOutcome::Cancelled;
     if (m_groups.isEmpty()) {
-        if (m_tracks.isEmpty())
-            m_summary->setText(gaps.isEmpty() ? tr("No scan has been run yet.")
-                                              : tr("No files were scanned.") + gaps);
+        QString text;
+        if (cancelled)
+            // A cancelled scan hands back what it found before grouping: "no duplicates" would be a guess.
+            text = m_tracks.isEmpty()
+                       ? tr("The scan was cancelled while looking for files - the results are incomplete.")
+                       : tr("The scan was cancelled after finding %n file(s), before they were compared - "
+                            "the results are incomplete.",
+                            nullptr, int(m_tracks.size()));
+        else if (!m_tracks.isEmpty())
+            text = tr("Scanned %1 files - no duplicates found.").arg(m_tracks.size());
+        else if (m_outcome == ScanOutcome::Completed)
+            text = tr("No audio files were found in the scanned folders (looking for: %1), so there was "
+                      "nothing to compare.")
+                       .arg(m_options.extensions.join(QStringLiteral(", ")));
         else
-            m_summary->setText(tr("Scanned %1 files - no duplicates found.").arg(m_tracks.size()) + gaps);
+            text = gaps.isEmpty() ? tr("No scan has been run yet.") : tr("No files were scanned.");
+        m_summary->setText(text + gaps);
         return;
     }
-    qint64 redundant = 0;
-    qint64 reclaimable = 0;
-    for (const MatchGroup &g : m_groups) {
-        redundant += g.redundantCount();
-        reclaimable += g.reclaimableBytes;
-    }
-    const QStringList checked = checkedPaths();
-    m_summary->setText(
+    // Sizes as scanned: the summary follows every tick, and asking the disk each time would stall
+    // the window on a large or slow library.
+    const Results::Totals sum = Results::totals(*m_model, m_tracks);
+    const QString text =
         tr("%1 files scanned - %2 duplicate groups - %3 redundant copies (%4). Currently selected "
            "for removal: %5 file(s), %6.")
             .arg(m_tracks.size())
-            .arg(m_groups.size())
-            .arg(redundant)
-            .arg(formatBytes(reclaimable))
-            .arg(checked.size())
-            .arg(formatBytes(sizeOnDisk(checked))) +
-        gaps);
+            .arg(sum.groups)
+            .arg(sum.redundant)
+            .arg(formatBytes(sum.reclaimable))
+            .arg(sum.ticked)
+            .arg(formatBytes(sum.tickedBytes));
+    const QString prefix =
+        cancelled ? tr("The scan was cancelled - the results are incomplete.") + QLatin1Char(' ') : QString();
+    m_summary->setText(prefix + text + gaps);
 }
 
 QStringList MainWindow::checkedPaths() const
 {
     QStringList paths;
-    for (int g = 0; g < m_model->rowCount(); ++g) {
-        const QStandardItem *group = m_model->item(g, 0);
-        for (int r = 0; r < group->rowCount(); ++r) {
-            const QStandardItem *file = group->child(r, 0);
-            if (file->checkState() != Qt::Checked)
-                continue;
-            bool ok = false;
-            const int t = file->data(Results::TrackIndexRole).toInt(&ok);
-            if (ok && t >= 0 && t < m_tracks.size())
-                paths << m_tracks.at(t).path;
-        }
-    }
+    for (const QStandardItem *file : Results::tickedFiles(*m_model, int(m_tracks.size())))
+        paths << m_tracks.at(Results::trackIndexOf(file, int(m_tracks.size()))).path;
     return paths;
+}
+
+int MainWindow::hiddenTickedCount() const
+{
+    int hidden = 0;
+    for (const QStandardItem *file : Results::tickedFiles(*m_model, int(m_tracks.size()))) {
+        const QModelIndex group = file->index().parent();
+        if (m_tree->isRowHidden(group.row(), QModelIndex()) || m_tree->isRowHidden(file->row(), group))
+            ++hidden;
+    }
+    return hidden;
 }
 
 int MainWindow::trackIndexAt(const QModelIndex &index) const
@@ -697,45 +734,22 @@ void MainWindow::onTreeDoubleClicked(const QModelIndex &index)
     }
 }
 
-namespace {
-enum CheckMode
-{
-    TickDuplicates,
-    TickNone,
-    TickInverted
-};
-}
-
-void MainWindow::setAllChecks(int mode)
-{
-    for (int g = 0; g < m_model->rowCount(); ++g) {
-        QStandardItem *group = m_model->item(g, 0);
-        for (int r = 0; r < group->rowCount(); ++r) {
-            QStandardItem *file = group->child(r, 0);
-            Qt::CheckState state = Qt::Unchecked;
-            if (mode == TickDuplicates)
-                state = file->data(Results::KeeperRole).toBool() ? Qt::Unchecked : Qt::Checked;
-            else if (mode == TickInverted)
-                state = file->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked;
-            file->setCheckState(state);
-        }
-    }
-    updateSummary();
-}
-
 void MainWindow::onSelectDuplicates()
 {
-    setAllChecks(TickDuplicates);
+    Results::setTicks(*m_model, Results::TickDuplicates);
+    updateSummary();
 }
 
 void MainWindow::onClearSelection()
 {
-    setAllChecks(TickNone);
+    Results::setTicks(*m_model, Results::TickNone);
+    updateSummary();
 }
 
 void MainWindow::onInvertSelection()
 {
-    setAllChecks(TickInverted);
+    Results::setTicks(*m_model, Results::TickInverted);
+    updateSummary();
 }
 
 void MainWindow::onFilterChanged(const QString &text)
@@ -745,20 +759,8 @@ void MainWindow::onFilterChanged(const QString &text)
         QStandardItem *group = m_model->item(g, 0);
         bool anyShown = false;
         for (int r = 0; r < group->rowCount(); ++r) {
-            bool shown = true;
-            if (!needle.isEmpty()) {
-                const int t = trackIndexAt(group->child(r, 0)->index());
-                shown = false;
-                if (t >= 0) {
-                    const TrackInfo &track = m_tracks.at(t);
-                    for (const QString *field : {&track.path, &track.artist, &track.title, &track.album}) {
-                        if (field->contains(needle, Qt::CaseInsensitive)) {
-                            shown = true;
-                            break;
-                        }
-                    }
-                }
-            }
+            const int t = Results::trackIndexOf(group->child(r, 0), int(m_tracks.size()));
+            const bool shown = needle.isEmpty() || (t >= 0 && Results::matchesFilter(m_tracks.at(t), needle));
             m_tree->setRowHidden(r, group->index(), !shown);
             anyShown = anyShown || shown;
         }
@@ -819,6 +821,13 @@ void MainWindow::onRemoveSelected()
     auto *layout = new QVBoxLayout(&dialog);
     layout->addWidget(new QLabel(
         tr("<b>%1 file(s) selected, freeing %2.</b>").arg(paths.size()).arg(formatBytes(bytes)), &dialog));
+    // Ticks survive filtering, so the user may be about to remove files the tree does not show.
+    if (const int hidden = hiddenTickedCount(); hidden > 0) {
+        auto *hiddenNote =
+            new QLabel(tr("%n of the ticked files are hidden by the filter.", nullptr, hidden), &dialog);
+        hiddenNote->setObjectName(QStringLiteral("hiddenTicked"));
+        layout->addWidget(hiddenNote);
+    }
     auto *box = new QGroupBox(tr("What should happen to them?"), &dialog);
     auto *boxLayout = new QVBoxLayout(box);
     auto *quarantine = new QRadioButton(tr("Move to quarantine folder (recommended)"), box);
@@ -890,26 +899,12 @@ void MainWindow::onRemoveSelected()
         text += tr("\n\nThis clean-up can be reversed from Tools > Undo Previous Clean-up.");
     QMessageBox::information(this, tr("Clean-up complete"), text);
 
-    pruneResults();
+    Results::pruneMissing(*m_model, m_tracks);
     if (m_player->hasAudio(ComparePlayer::A))
         m_player->clearDeck(ComparePlayer::A);
     if (m_player->hasAudio(ComparePlayer::B))
         m_player->clearDeck(ComparePlayer::B);
     updateSummary();
-}
-
-void MainWindow::pruneResults()
-{
-    for (int g = m_model->rowCount() - 1; g >= 0; --g) {
-        QStandardItem *group = m_model->item(g, 0);
-        for (int r = group->rowCount() - 1; r >= 0; --r) {
-            const int t = trackIndexAt(group->child(r, 0)->index());
-            if (t >= 0 && !QFileInfo::exists(m_tracks.at(t).path))
-                group->removeRow(r);
-        }
-        if (group->rowCount() < 2)
-            m_model->removeRow(g);
-    }
 }
 
 void MainWindow::onUndoPrevious()
@@ -946,6 +941,12 @@ void MainWindow::onUndoPrevious()
     for (const QString &e : result.errors)
         onLogMessage(e);
     onLogMessage(tr("Undo: %1 restored, %2 failed.").arg(result.succeeded).arg(result.failed));
+    if (result.succeeded > 0 && !m_groups.isEmpty()) {
+        // Restored copies are duplicates again: the result is shown anew, less what is still gone.
+        populateResults();
+        Results::pruneMissing(*m_model, m_tracks);
+        updateSummary();
+    }
     if (!error.isEmpty() && result.succeeded == 0 && result.failed == 0) {
         // The undo record itself could not be used: "Undo complete" would claim a success. The
         // record is kept, so nothing is lost and the files can still be found through it.
@@ -1002,18 +1003,7 @@ void MainWindow::keepInstead(int groupIndex, int trackIndex)
     // Recomputes the other recordings' copies too: the new keeper may belong to one of them.
     DuplicateGrouper::setKeeper(group, trackIndex, m_tracks, currentOptions());
 
-    for (int g = 0; g < m_model->rowCount(); ++g) {
-        QStandardItem *row = m_model->item(g, 0);
-        if (row->data(Results::GroupIndexRole).toInt() != groupIndex)
-            continue;
-        for (int r = 0; r < row->rowCount(); ++r) {
-            QStandardItem *file = row->child(r, 0);
-            const bool kept = group.isKept(file->data(Results::TrackIndexRole).toInt());
-            file->setData(kept, Results::KeeperRole);
-            file->setCheckState(kept ? Qt::Unchecked : Qt::Checked);
-            Results::setMatchCell(row->child(r, Results::MatchColumn), kept);
-        }
-    }
+    Results::markKeepers(*m_model, groupIndex, group);
     updateSummary();
 }
 
@@ -1056,17 +1046,24 @@ void MainWindow::onExportReport()
         QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
             .filePath(QStringLiteral("Ravelwick-%1.html").arg(QDate::currentDate().toString(Qt::ISODate)));
     QString chosenFilter;
-    const QString file =
+    const QString chosen =
         QFileDialog::getSaveFileName(this, tr("Export duplicate report"), suggested, filters, &chosenFilter);
-    if (file.isEmpty())
+    if (chosen.isEmpty())
         return;
-    ReportWriter::Format format = ReportWriter::Html;
+    ReportWriter::Format chosenFormat = ReportWriter::Html;
     if (chosenFilter.contains(QLatin1String("csv")))
-        format = ReportWriter::Csv;
+        chosenFormat = ReportWriter::Csv;
     else if (chosenFilter.contains(QLatin1String("json")))
-        format = ReportWriter::Json;
+        chosenFormat = ReportWriter::Json;
     else if (chosenFilter.contains(QLatin1String("m3u")))
-        format = ReportWriter::M3u8;
+        chosenFormat = ReportWriter::M3u8;
+    const auto [format, file] = reportTarget(chosen, chosenFormat);
+    // The file dialog asked about replacing the name it was given, not the one with a suffix added.
+    if (file != chosen && QFileInfo::exists(file) &&
+        QMessageBox::question(this, tr("Replace report"),
+                              tr("%1 already exists.\n\nReplace it?").arg(QDir::toNativeSeparators(file)),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return;
     QString error;
     if (!ReportWriter::write(file, format, m_tracks, m_groups, currentOptions(), &error)) {
         QMessageBox::critical(this, tr("Export failed"), tr("Could not write the report:\n\n%1").arg(error));

@@ -17,6 +17,7 @@ class QProgressBar;
 class QStandardItem;
 class QStandardItemModel;
 class QThread;
+class QTimer;
 class QTreeView;
 
 namespace rvw {
@@ -89,16 +90,29 @@ private:
     void populateResults();
     void updateSummary();
     QStringList checkedPaths() const;
+    // Ticked files the filter keeps out of sight.
+    int hiddenTickedCount() const;
     int trackIndexAt(const QModelIndex &index) const;
     void auditionFromIndex(const QModelIndex &index);
-    void setAllChecks(int mode);
-    void pruneResults();
     void keepInstead(int groupIndex, int trackIndex);
     void showFileDetails(int trackIndex);
     bool scanBusy() const;
 
+    enum class ScanOutcome
+    {
+        None,
+        Completed,
+        Cancelled
+    };
+
     QList<TrackInfo> m_tracks;
     QList<MatchGroup> m_groups;
+    ScanOutcome m_outcome = ScanOutcome::None;
+    // From Stop until the scan has ended, so progress reports cannot hide that it is stopping.
+    bool m_stopping = false;
+    // Ticks change one row at a time (a click, or thousands from one command): the summary
+    // follows them once they settle.
+    QTimer *m_summaryTimer = nullptr;
     // What the last scan's discovery could not check, for the summary; empty when nothing.
     QString m_discoveryGaps;
     ScanOptions m_options;

@@ -119,6 +119,109 @@ QList<QStandardItem *> fileRow(const TrackInfo &track, int trackIndex, int group
     return row;
 }
 
+int trackIndexOf(const QStandardItem *file, int trackCount)
+{
+    bool ok = false;
+    const int t = file->data(TrackIndexRole).toInt(&ok);
+    return ok && t >= 0 && t < trackCount ? t : -1;
+}
+
+QList<QStandardItem *> tickedFiles(const QStandardItemModel &model, int trackCount)
+{
+    QList<QStandardItem *> ticked;
+    for (int g = 0; g < model.rowCount(); ++g) {
+        const QStandardItem *group = model.item(g, 0);
+        for (int r = 0; r < group->rowCount(); ++r) {
+            QStandardItem *file = group->child(r, 0);
+            if (file->checkState() == Qt::Checked && trackIndexOf(file, trackCount) >= 0)
+                ticked.append(file);
+        }
+    }
+    return ticked;
+}
+
+void setTicks(QStandardItemModel &model, TickMode mode)
+{
+    for (int g = 0; g < model.rowCount(); ++g) {
+        QStandardItem *group = model.item(g, 0);
+        for (int r = 0; r < group->rowCount(); ++r) {
+            QStandardItem *file = group->child(r, 0);
+            Qt::CheckState state = Qt::Unchecked;
+            if (mode == TickDuplicates)
+                state = file->data(KeeperRole).toBool() ? Qt::Unchecked : Qt::Checked;
+            else if (mode == TickInverted)
+                state = file->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked;
+            file->setCheckState(state);
+        }
+    }
+}
+
+void markKeepers(QStandardItemModel &model, int groupIndex, const MatchGroup &group)
+{
+    for (int g = 0; g < model.rowCount(); ++g) {
+        QStandardItem *row = model.item(g, 0);
+        if (row->data(GroupIndexRole).toInt() != groupIndex)
+            continue;
+        for (int r = 0; r < row->rowCount(); ++r) {
+            QStandardItem *file = row->child(r, 0);
+            const bool kept = group.isKept(file->data(TrackIndexRole).toInt());
+            file->setData(kept, KeeperRole);
+            file->setCheckState(kept ? Qt::Unchecked : Qt::Checked);
+            setMatchCell(row->child(r, MatchColumn), kept);
+        }
+    }
+}
+
+void pruneMissing(QStandardItemModel &model, const QList<TrackInfo> &tracks)
+{
+    for (int g = model.rowCount() - 1; g >= 0; --g) {
+        QStandardItem *group = model.item(g, 0);
+        for (int r = group->rowCount() - 1; r >= 0; --r) {
+            const int t = trackIndexOf(group->child(r, 0), int(tracks.size()));
+            if (t >= 0 && !QFileInfo::exists(tracks.at(t).path))
+                group->removeRow(r);
+        }
+        if (group->rowCount() < 2)
+            model.removeRow(g);
+    }
+}
+
+Totals totals(const QStandardItemModel &model, const QList<TrackInfo> &tracks)
+{
+    Totals sum;
+    sum.groups = model.rowCount();
+    for (int g = 0; g < model.rowCount(); ++g) {
+        const QStandardItem *group = model.item(g, 0);
+        for (int r = 0; r < group->rowCount(); ++r) {
+            const QStandardItem *file = group->child(r, 0);
+            const int t = trackIndexOf(file, int(tracks.size()));
+            if (t < 0)
+                continue;
+            const qint64 size = tracks.at(t).size;
+            if (!file->data(KeeperRole).toBool()) {
+                ++sum.redundant;
+                sum.reclaimable += size;
+            }
+            if (file->checkState() == Qt::Checked) {
+                ++sum.ticked;
+                sum.tickedBytes += size;
+            }
+        }
+    }
+    return sum;
+}
+
+bool matchesFilter(const TrackInfo &track, const QString &needle)
+{
+    if (needle.isEmpty())
+        return true;
+    for (const QString *field : {&track.path, &track.artist, &track.title, &track.album}) {
+        if (field->contains(needle, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
 QList<RemovalGuard::Group> removalGroups(const QStandardItemModel &model, const QList<TrackInfo> &tracks,
                                          const QList<MatchGroup> &groups)
 {

@@ -50,6 +50,36 @@ QList<QStandardItem *> fileRow(const TrackInfo &track, int trackIndex, int group
 // Writes the "Match" cell of a file row for a keeper or a duplicate.
 void setMatchCell(QStandardItem *cell, bool keeper);
 
+// The ticked file rows (column 0) whose track index is within `trackCount`, in tree order.
+QList<QStandardItem *> tickedFiles(const QStandardItemModel &model, int trackCount);
+// The track index a file row carries, or -1 for a group row or an index out of range.
+int trackIndexOf(const QStandardItem *file, int trackCount);
+// Whether the filter `needle` (already trimmed) shows a file: an empty one shows every file.
+bool matchesFilter(const TrackInfo &track, const QString &needle);
+
+enum TickMode
+{
+    TickDuplicates, // every copy not kept
+    TickNone,
+    TickInverted
+};
+void setTicks(QStandardItemModel &model, TickMode mode);
+// Marks the file rows of group `groupIndex` after its keepers changed, ticking every copy not kept.
+void markKeepers(QStandardItemModel &model, int groupIndex, const MatchGroup &group);
+// Drops file rows whose file is gone from disk, then groups left with fewer than two rows.
+void pruneMissing(QStandardItemModel &model, const QList<TrackInfo> &tracks);
+
+// What the tree holds now, from the sizes the scan saw: groups a clean-up emptied are gone from it.
+struct Totals
+{
+    int groups = 0;
+    int redundant = 0; // copies not kept
+    qint64 reclaimable = 0;
+    int ticked = 0;
+    qint64 tickedBytes = 0;
+};
+Totals totals(const QStandardItemModel &model, const QList<TrackInfo> &tracks);
+
 // The tree's groups as a clean-up sees them: a ticked file is to be removed, any other is
 // kept, each with the size it was scanned with. In the order of the group rows.
 QList<RemovalGuard::Group> removalGroups(const QStandardItemModel &model, const QList<TrackInfo> &tracks,

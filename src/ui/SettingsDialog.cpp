@@ -128,6 +128,21 @@ QWidget *SettingsDialog::buildDetectionTab()
            "default of 0.25 was chosen to catch the same\ntrack re-encoded across formats "
            "while leaving clear margin\nagainst unrelated music."));
     form->addRow(tr("Acoustic match threshold:"), m_threshold);
+    m_chromaprintThreshold = new QDoubleSpinBox(sensitivity);
+    m_chromaprintThreshold->setObjectName(QStringLiteral("chromaprintThreshold"));
+    m_chromaprintThreshold->setRange(0.02, 0.40);
+    m_chromaprintThreshold->setSingleStep(0.01);
+    m_chromaprintThreshold->setDecimals(2);
+    m_chromaprintThreshold->setValue(m_options.chromaprintThreshold);
+    m_chromaprintThreshold->setToolTip(
+        tr("Maximum share of differing bits between two Chromaprint fingerprints accepted as a "
+           "match. Lower is stricter."));
+    form->addRow(tr("Acoustic match threshold:"), m_chromaprintThreshold);
+    // Each engine compares against its own threshold; offering the other one would be a setting
+    // that changes nothing.
+    const bool fpcalcInUse = m_options.engine == 1 && Chromaprint::available();
+    form->setRowVisible(m_threshold, !fpcalcInUse);
+    form->setRowVisible(m_chromaprintThreshold, fpcalcInUse);
     m_durationTolerance = spinBox(1, 25, m_options.durationTolerance, QStringLiteral(" %"),
                                   QStringLiteral("durationTolerance"), sensitivity);
     form->addRow(tr("Duration tolerance (acoustic):"), m_durationTolerance);
@@ -280,6 +295,7 @@ ScanOptions SettingsDialog::options() const
     o.detectAcoustic = m_acoustic->isChecked();
     o.detectMetadata = m_metadata->isChecked();
     o.threshold = m_threshold->value();
+    o.chromaprintThreshold = m_chromaprintThreshold->value();
     o.durationTolerance = m_durationTolerance->value();
     o.metadataTolerance = m_metadataTolerance->value() * 1000;
     o.keeperPolicy = m_keeperPolicy->currentData().toInt();

@@ -45,6 +45,7 @@ private:
     QCheckBox *m_acoustic = nullptr;
     QCheckBox *m_metadata = nullptr;
     QDoubleSpinBox *m_threshold = nullptr;
+    QDoubleSpinBox *m_chromaprintThreshold = nullptr;
     QSpinBox *m_durationTolerance = nullptr;
     QSpinBox *m_metadataTolerance = nullptr;
     QComboBox *m_keeperPolicy = nullptr;

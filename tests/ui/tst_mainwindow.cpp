@@ -165,6 +165,7 @@ class tst_MainWindow : public QObject
         QList<bool> seen;
         auto conn = connect(start, &QAction::changed, this, [&] { seen << start->isEnabled(); });
         View v(w);
+        v.status->clear(); // a second scan must not be taken as done by the first one's status
         start->trigger();
         const bool ok =
             QTest::qWaitFor([&] { return v.status->text().startsWith("Scan complete in"); }, kScanTimeoutMs);
@@ -423,6 +424,77 @@ private slots:
         QCOMPARE(v.model->rowCount(), 0);
     }
 
+    // "Stopping..." holds until the scan ends, and what a cancelled scan hands back is never
+    // presented as a finished result.
+    void cancelledScan_data()
+    {
+        QTest::addColumn<int>("found");
+        QTest::newRow("files found, none compared") << 54;
+        QTest::newRow("stopped while looking for files") << 0;
+    }
+
+    void cancelledScan()
+    {
+        QFETCH(int, found);
+        MainWindow w;
+        View v(w);
+        QVERIFY(QMetaObject::invokeMethod(&w, "onScanStarted"));
+        QVERIFY(QMetaObject::invokeMethod(&w, "onStopScan"));
+        QCOMPARE(v.status->text(), QStringLiteral("Stopping..."));
+        QVERIFY(QMetaObject::invokeMethod(&w, "onProgress", Q_ARG(int, 5), Q_ARG(int, 54),
+                                          Q_ARG(QString, "5 of 54")));
+        QVERIFY(QMetaObject::invokeMethod(&w, "onPhaseChanged", Q_ARG(QString, "Fingerprinting")));
+        QCOMPARE(v.status->text(), QStringLiteral("Stopping..."));
+
+        QList<TrackInfo> tracks;
+        for (int i = 0; i < found; ++i) {
+            TrackInfo t;
+            t.id = i;
+            t.path = m_lib + QStringLiteral("/track%1.mp3").arg(i);
+            t.fileName = QFileInfo(t.path).fileName();
+            tracks << t;
+        }
+        QVERIFY(QMetaObject::invokeMethod(&w, "onScanFinished", Q_ARG(QList<rvw::TrackInfo>, tracks),
+                                          Q_ARG(QList<rvw::MatchGroup>, {}), Q_ARG(bool, true),
+                                          Q_ARG(qint64, 1200)));
+        QVERIFY2(v.status->text().startsWith("Scan cancelled after"), qPrintable(v.status->text()));
+        const QString summary = v.summary->text();
+        QVERIFY2(summary.contains("cancelled") && summary.contains("incomplete"), qPrintable(summary));
+        QVERIFY2(!summary.contains("no duplicates found"), qPrintable(summary));
+
+        // The next scan's reports are shown again.
+        QVERIFY(QMetaObject::invokeMethod(&w, "onScanStarted"));
+        QVERIFY(QMetaObject::invokeMethod(&w, "onPhaseChanged", Q_ARG(QString, "Scanning folders")));
+        QCOMPARE(v.status->text(), QStringLiteral("Scanning folders"));
+    }
+
+    // A scan that found nothing to compare says so, instead of reading as if none had run.
+    void scanWithoutAudioFiles_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("empty folder") << QStringList();
+        QTest::newRow("no audio files") << QStringList{"notes.txt", "Covers/front.jpg"};
+    }
+
+    void scanWithoutAudioFiles()
+    {
+        QFETCH(QStringList, files);
+        const QString folder = m_work->filePath("Nothing");
+        QVERIFY(QDir().mkpath(folder + "/Covers"));
+        for (const QString &name : files) {
+            QFile f(folder + '/' + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("not audio");
+        }
+        MainWindow w;
+        w.addScanFolder(folder);
+        View v(w);
+        QVERIFY(scan(w));
+        QCOMPARE(v.model->rowCount(), 0);
+        QVERIFY2(v.summary->text().startsWith("No audio files were found in the scanned folders"),
+                 qPrintable(v.summary->text()));
+    }
+
     void scanFillsTreeAndDecks()
     {
         MainWindow w;
@@ -512,6 +584,37 @@ private slots:
         action(w, "Select All Duplicates")->trigger();
         QCOMPARE(v.paths(true, false), others);
         QVERIFY(v.paths(true, true).isEmpty());
+
+        // A tick changed by hand shows in the summary once it settles.
+        const int morning = v.groupWith("Morning.flac");
+        const int untick = v.keeperRow(morning) == 0 ? 1 : 0;
+        const QString unticked = v.file(morning, untick)->toolTip();
+        v.file(morning, untick)->setCheckState(Qt::Unchecked);
+        QStringList rest = others;
+        rest.removeAll(unticked);
+        const QString expected = QStringLiteral("Currently selected for removal: %1 file(s), %2.")
+                                     .arg(rest.size())
+                                     .arg(bytesText(sizeOf(rest)));
+        QTRY_VERIFY2(v.summary->text().endsWith(expected), qPrintable(v.summary->text()));
+
+        // Sizes are those the scan saw: a file grown since is still counted as scanned.
+        const qint64 scannedBytes = sizeOf(rest);
+        QFile grown(rest.first());
+        QVERIFY(grown.open(QIODevice::Append));
+        grown.write(QByteArray(4096, 'x'));
+        grown.close();
+        action(w, "Clear Selection")->trigger();
+        for (int g = 0; g < v.model->rowCount(); ++g) {
+            for (int r = 0; r < v.group(g)->rowCount(); ++r) {
+                if (rest.contains(v.file(g, r)->toolTip()))
+                    v.file(g, r)->setCheckState(Qt::Checked);
+            }
+        }
+        QTRY_VERIFY2(
+            v.summary->text().endsWith(QStringLiteral("Currently selected for removal: %1 file(s), %2.")
+                                           .arg(rest.size())
+                                           .arg(bytesText(scannedBytes))),
+            qPrintable(v.summary->text()));
     }
 
     void filterHidesAndKeepsTicks()
@@ -552,6 +655,39 @@ private slots:
         }
         QCOMPARE(v.paths(true, false), before);
         QCOMPARE(v.file(morning, untick)->checkState(), Qt::Unchecked);
+
+        // A new result is shown through the filter still in the box.
+        v.filter->setText("night");
+        QVERIFY(scan(w));
+        const int morningAgain = v.groupWith("Morning.flac");
+        const int nightAgain = v.groupWith("Night.mp3");
+        QVERIFY(morningAgain >= 0 && nightAgain >= 0);
+        QVERIFY(v.tree->isRowHidden(morningAgain, QModelIndex()));
+        QVERIFY(!v.tree->isRowHidden(nightAgain, QModelIndex()));
+        QCOMPARE(v.tree->currentIndex(), v.group(nightAgain)->index());
+    }
+
+    // The removal dialog tells how many of the ticked files the filter keeps out of sight.
+    void removalDialogCountsHiddenTicks()
+    {
+        MainWindow w;
+        w.addScanFolder(m_lib);
+        View v(w);
+        QVERIFY(scan(w));
+        v.filter->setText("Night");
+        QCOMPARE(v.paths(true, false).size(), 3); // Morning's two copies are ticked but hidden
+        QString note;
+        DialogDriver driver;
+        driver.then([&](QWidget *dialog) {
+            auto *label = dialog->findChild<QLabel *>("hiddenTicked");
+            if (label)
+                note = label->text();
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->click();
+        });
+        action(w, "Remove Selected...")->trigger();
+        QTRY_VERIFY(driver.done());
+        QCOMPARE(note, QStringLiteral("2 of the ticked files are hidden by the filter."));
+        QCOMPARE(filesUnder(m_lib).size(), 6);
     }
 
     // A group is refused whole, by name, unless a copy it keeps is on disk now as scanned;
@@ -654,6 +790,9 @@ private slots:
         QVERIFY(!v.player->hasAudio(ComparePlayer::A));
         QVERIFY(!v.player->hasAudio(ComparePlayer::B));
         QVERIFY(v.summary->text().contains("Currently selected for removal: 0 file(s)"));
+        // The emptied group left the counts too.
+        QVERIFY2(v.summary->text().startsWith("6 files scanned - 1 duplicate groups - 1 redundant copies ("),
+                 qPrintable(v.summary->text()));
 
         DialogDriver undo;
         undo.then([](QWidget *dialog) {
@@ -673,6 +812,12 @@ private slots:
             QVERIFY2(QFileInfo::exists(p), qPrintable(p));
         QVERIFY(v.logText().contains("Undo: 2 restored, 0 failed."));
         QVERIFY(ActionRunner::manifests().isEmpty());
+        // The restored copies are back in the tree and the counts.
+        QCOMPARE(v.model->rowCount(), 2);
+        QVERIFY(v.groupWith("Night.mp3") >= 0);
+        QCOMPARE(v.group(v.groupWith("Morning.flac"))->rowCount(), 3);
+        QVERIFY2(v.summary->text().startsWith("6 files scanned - 2 duplicate groups - 3 redundant copies ("),
+                 qPrintable(v.summary->text()));
 
         DialogDriver nothing;
         nothing.answer(QMessageBox::Ok);
@@ -801,8 +946,29 @@ private slots:
         QCOMPARE(QSettings().value("safety/quarantineRoot").toString(), other);
     }
 
-    void exportFollowsTheFilter()
+    // The report's format and its file name's suffix always agree: a known suffix decides the
+    // format, and a name without one gets the chosen format's.
+    void exportFormatAndSuffix_data()
     {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("HTML, no suffix") << "report" << 0 << "report.html" << "html";
+        QTest::newRow("CSV, no suffix") << "report" << 1 << "report.csv" << "csv";
+        QTest::newRow("JSON, no suffix") << "report" << 2 << "report.json" << "json";
+        QTest::newRow("M3U, no suffix") << "report" << 3 << "report.m3u8" << "m3u";
+        QTest::newRow(".csv typed with HTML chosen") << "report.csv" << 0 << "report.csv" << "csv";
+        QTest::newRow(".JSON typed with M3U chosen") << "report.JSON" << 3 << "report.JSON" << "json";
+        QTest::newRow("other suffix kept, format's added") << "report.v2" << 1 << "report.v2.csv" << "csv";
+    }
+
+    void exportFormatAndSuffix()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, filter);
+        QFETCH(QString, written);
+        QFETCH(QString, kind);
         MainWindow w;
         w.addScanFolder(m_lib);
         {
@@ -816,48 +982,71 @@ private slots:
         QVERIFY(scan(w));
         const QStringList filters{"HTML report (*.html)", "Comma separated values (*.csv)",
                                   "JSON data (*.json)", "M3U playlist (*.m3u8)"};
-        for (int i = 0; i < filters.size(); ++i) {
-            // Every file is named .html: the chosen filter alone decides the format.
-            const QString file = m_work->filePath(QStringLiteral("report-%1.html").arg(i));
-            DialogDriver driver;
-            QStringList offered;
-            driver.then([&, i](QWidget *dialog) {
-                auto *fd = qobject_cast<QFileDialog *>(dialog);
-                QVERIFY(fd);
-                offered = fd->nameFilters();
-                fd->selectNameFilter(filters[i]);
-                typeIntoFileDialog(fd, file);
-            });
-            driver.answer(QMessageBox::No);
-            action(w, "Export Report...")->trigger();
-            QTRY_VERIFY(driver.done());
-            QCOMPARE(offered, filters);
-            QCOMPARE(driver.titles(), QStringList{"Report saved"});
-            QCOMPARE(driver.texts(),
-                     QStringList{QStringLiteral("Report saved to:\n%1\n\nOpen it now?").arg(file)});
-            QVERIFY(v.logText().contains("Report written to " + file));
-            QFile f(file);
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            const QByteArray content = f.readAll();
-            QVERIFY(!content.isEmpty());
-            const bool html = content.toLower().contains("<html");
-            const bool json = QJsonDocument::fromJson(content).isObject();
-            const bool m3u = content.startsWith("#EXTM3U") || content.startsWith("\xEF\xBB\xBF#EXTM3U");
-            switch (i) {
-            case 0:
-                QVERIFY(html && !json && !m3u);
-                break;
-            case 1:
-                QVERIFY(!html && !json && !m3u && content.contains(','));
-                break;
-            case 2:
-                QVERIFY(json && !html);
-                break;
-            default:
-                QVERIFY(m3u && !html);
-                QVERIFY(content.contains(QFileInfo(v.paths(true, false).first()).fileName().toUtf8()));
-            }
+        const QString file = m_work->filePath(written);
+        DialogDriver driver;
+        QStringList offered;
+        driver.then([&](QWidget *dialog) {
+            auto *fd = qobject_cast<QFileDialog *>(dialog);
+            QVERIFY(fd);
+            offered = fd->nameFilters();
+            fd->selectNameFilter(filters[filter]);
+            typeIntoFileDialog(fd, m_work->filePath(name));
+        });
+        driver.answer(QMessageBox::No);
+        action(w, "Export Report...")->trigger();
+        QTRY_VERIFY(driver.done());
+        QCOMPARE(offered, filters);
+        QCOMPARE(driver.titles(), QStringList{"Report saved"});
+        QCOMPARE(driver.texts(),
+                 QStringList{QStringLiteral("Report saved to:\n%1\n\nOpen it now?").arg(file)});
+        QVERIFY(v.logText().contains("Report written to " + file));
+        QFile f(file);
+        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(file));
+        const QByteArray content = f.readAll();
+        QVERIFY(!content.isEmpty());
+        const bool html = content.toLower().contains("<html");
+        const bool json = QJsonDocument::fromJson(content).isObject();
+        const bool m3u = content.startsWith("#EXTM3U") || content.startsWith("\xEF\xBB\xBF#EXTM3U");
+        if (kind == QLatin1String("html")) {
+            QVERIFY(html && !json && !m3u);
+        } else if (kind == QLatin1String("csv")) {
+            QVERIFY(!html && !json && !m3u && content.contains(','));
+        } else if (kind == QLatin1String("json")) {
+            QVERIFY(json && !html);
+        } else {
+            QVERIFY(m3u && !html);
+            QVERIFY(content.contains(QFileInfo(v.paths(true, false).first()).fileName().toUtf8()));
         }
+    }
+
+    // The file dialog only asked about the name typed; the one with a suffix added is not
+    // replaced without asking.
+    void exportAsksBeforeReplacingSuffixedName()
+    {
+        MainWindow w;
+        w.addScanFolder(m_lib);
+        QVERIFY(scan(w));
+        const QString existing = m_work->filePath("report.csv");
+        {
+            QFile f(existing);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("keep me");
+        }
+        DialogDriver driver;
+        driver.then([&](QWidget *dialog) {
+            auto *fd = qobject_cast<QFileDialog *>(dialog);
+            QVERIFY(fd);
+            fd->selectNameFilter("Comma separated values (*.csv)");
+            typeIntoFileDialog(fd, m_work->filePath("report"));
+        });
+        driver.answer(QMessageBox::No);
+        action(w, "Export Report...")->trigger();
+        QTRY_VERIFY(driver.done());
+        QCOMPARE(driver.titles(), QStringList{"Replace report"});
+        QFile f(existing);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep me"));
+        QVERIFY(!QFileInfo::exists(m_work->filePath("report")));
     }
 
     void keepThisCopyInstead()

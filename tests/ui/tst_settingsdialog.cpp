@@ -254,6 +254,38 @@ private slots:
         QCOMPARE(edited.extensions, QStringList({"wav", "aiff"}));
     }
 
+    // Only the threshold the scan will compare against is offered, and an edit of it is returned.
+    void thresholdOfEngineInUse_data()
+    {
+        QTest::addColumn<int>("engine");
+        QTest::newRow("fpcalc") << 1;
+        QTest::newRow("built-in analysis") << 0;
+    }
+
+    void thresholdOfEngineInUse()
+    {
+        QFETCH(int, engine);
+        if (engine == 1 && !Chromaprint::available())
+            QSKIP("fpcalc is not installed");
+        ScanOptions in;
+        in.engine = engine;
+        in.threshold = 0.30;
+        in.chromaprintThreshold = 0.15;
+        SettingsDialog dialog(in);
+        auto *builtIn = dialog.findChild<QDoubleSpinBox *>("threshold");
+        auto *fpcalc = dialog.findChild<QDoubleSpinBox *>("chromaprintThreshold");
+        QVERIFY(builtIn && fpcalc);
+        QCOMPARE(fpcalc->value(), 0.15);
+        QDoubleSpinBox *offered = engine == 1 ? fpcalc : builtIn;
+        QDoubleSpinBox *other = engine == 1 ? builtIn : fpcalc;
+        QVERIFY(offered->isVisibleTo(&dialog));
+        QVERIFY(!other->isVisibleTo(&dialog));
+        offered->setValue(0.21);
+        const ScanOptions out = dialog.options();
+        QCOMPARE(engine == 1 ? out.chromaprintThreshold : out.threshold, 0.21);
+        QCOMPARE(engine == 1 ? out.threshold : out.chromaprintThreshold, engine == 1 ? 0.30 : 0.15);
+    }
+
     void updateKeysWrittenByOptions()
     {
         SettingsDialog dialog{ScanOptions()};
