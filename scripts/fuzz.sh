@@ -9,29 +9,8 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-bash "$ROOT/scripts/setup-deps.sh"
-
 # libFuzzer ships with clang's runtime libraries, which clang itself only recommends.
-FUZZ_PACKAGES=(clang libclang-rt-dev)
-missing=()
-for pkg in "${FUZZ_PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$pkg")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "$(id -u)" -eq 0 ]; then
-        SUDO=()
-    elif command -v sudo >/dev/null 2>&1; then
-        SUDO=(sudo)
-    else
-        echo "fuzz: missing packages (${missing[*]}) and neither root nor sudo is available." >&2
-        exit 1
-    fi
-    echo "fuzz: installing ${missing[*]}" >&2
-    "${SUDO[@]}" apt-get update -qq
-    "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash "$ROOT/scripts/setup-deps.sh" clang libclang-rt-dev
 
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 BUILD_DIR="${BUILD_DIR:-$ROOT/build-fuzz}"

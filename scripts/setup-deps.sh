@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the program need, when any is
-# missing. Safe to run again: it does nothing when everything is present.
+# missing, and any more packages named as arguments (the fuzz build's clang). Safe to run
+# again: it does nothing when everything is present.
 set -euo pipefail
 
 PACKAGES=(
@@ -18,6 +19,7 @@ PACKAGES=(
     g++
     xvfb
     xauth
+    "$@"
 )
 
 missing=()
