@@ -1,12 +1,15 @@
 #include "ui/ComparePlayer.h"
 
+#include "audio/Fingerprint.h"
 #include "ui/vfd/VfdWidgets.h"
 
 #include <QAudioOutput>
 #include <QBoxLayout>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLocale>
 #include <QMediaPlayer>
@@ -43,6 +46,16 @@ QString signOf(double value)
     return value < 0 ? QString(kMinus) : QStringLiteral("+");
 }
 
+// One fingerprint word stands for one hop of audio at the analysis rate; fpcalc's words
+// have the same length.
+constexpr double kFingerprintFrameMs = 1000.0 * Fingerprint::kHop / Fingerprint::kSampleRate;
+// Further apart than this (about 30 s) two files are not taken for copies of one recording.
+constexpr int kMaxAlignmentFrames = 240;
+// Fewer common words (about 2 s) say too little to align by.
+constexpr int kMinAlignmentFrames = 16;
+// Unrelated audio lands near 0.5; copies of one recording well below this.
+constexpr double kAlignedBitErrorRate = 0.3;
+
 } // namespace
 
 ComparePlayer::ComparePlayer(QWidget *parent) : QWidget(parent)
@@ -72,13 +85,15 @@ ComparePlayer::ComparePlayer(QWidget *parent) : QWidget(parent)
         ch.player->setObjectName(QStringLiteral("player") + deckLetter(deck));
         ch.player->setAudioOutput(ch.output);
         connect(ch.player, &QMediaPlayer::positionChanged, this, [this, deck] { updateReadout(deck); });
-        connect(ch.player, &QMediaPlayer::durationChanged, this, [this, deck] { updateReadout(deck); });
+        connect(ch.player, &QMediaPlayer::durationChanged, this, [this, deck] {
+            updateTimeSpan();
+            updateReadout(deck);
+        });
         connect(ch.player, &QMediaPlayer::playbackStateChanged, this, &ComparePlayer::updateTransportLamp);
         connect(ch.player, &QMediaPlayer::mediaStatusChanged, this,
                 [this, deck](QMediaPlayer::MediaStatus status) { onMediaStatus(deck, status); });
-        connect(ch.player, &QMediaPlayer::errorOccurred, this, [this, deck] {
-            emit logMessage(tr("Deck %1: %2").arg(deckLetter(deck), m_decks[deck].player->errorString()));
-        });
+        connect(ch.player, &QMediaPlayer::errorOccurred, this,
+                [this, deck] { failDeck(deck, m_decks[deck].player->errorString()); });
     }
 
     applyMonitoring();
@@ -182,7 +197,9 @@ QWidget *ComparePlayer::buildConsole()
         const QString letter = deckLetter(deck);
         auto *lamp = new vfd::Lamp(letter, panel);
         lamp->setObjectName(QStringLiteral("monitor") + letter);
-        lamp->setToolTip(tr("Listen to deck %1 (shortcut: click, or press A / B)").arg(letter));
+        const QKeySequence shortcut(deck == A ? QStringLiteral("Ctrl+1") : QStringLiteral("Ctrl+2"));
+        lamp->setToolTip(
+            tr("Listen to deck %1 (%2)").arg(letter, shortcut.toString(QKeySequence::NativeText)));
         connect(lamp, &vfd::Lamp::clicked, this, [this, deck] { setActiveDeck(deck); });
         m_decks[deck].monitorLamp = lamp;
         monitors->addWidget(lamp);
@@ -194,6 +211,7 @@ QWidget *ComparePlayer::buildConsole()
     m_playLamp = new vfd::Lamp(tr("PLAY"), panel);
     m_playLamp->setObjectName(QStringLiteral("playLamp"));
     m_playLamp->setToolTip(tr("Play or pause both decks"));
+    m_playLamp->setReservedText(tr("PAUSE"));
     connect(m_playLamp, &vfd::Lamp::clicked, this, &ComparePlayer::playPause);
     m_stopLamp = new vfd::Lamp(tr("STOP"), panel);
     m_stopLamp->setObjectName(QStringLiteral("stopLamp"));
@@ -211,6 +229,15 @@ QWidget *ComparePlayer::buildConsole()
                               "compares the same moment of the recording."));
     connect(m_linkLamp, &vfd::Lamp::toggled, this, &ComparePlayer::setLinked);
     column->addWidget(m_linkLamp);
+
+    m_levelLamp = new vfd::Lamp(tr("LEVEL"), panel);
+    m_levelLamp->setObjectName(QStringLiteral("levelLamp"));
+    m_levelLamp->setCheckable(true);
+    m_levelLamp->setColour(vfd::colour::playhead());
+    m_levelLamp->setToolTip(tr("Play the louder deck as loud as the quieter one, measured over\n"
+                               "the whole file, so the louder copy does not sound better for it."));
+    connect(m_levelLamp, &vfd::Lamp::toggled, this, &ComparePlayer::setLevelMatched);
+    column->addWidget(m_levelLamp);
 
     column->addSpacing(4);
     column->addWidget(legendLabel(tr("B \u2212 A"), vfd::colour::legend(), panel), 0, Qt::AlignHCenter);
@@ -261,7 +288,7 @@ void ComparePlayer::applyMonitoring()
     for (const Deck deck : {A, B}) {
         Channel &ch = m_decks[deck];
         const bool active = deck == m_active;
-        ch.output->setVolume(active ? 1.0f : 0.0f);
+        ch.output->setVolume(active ? float(monitorGain(deck)) : 0.0f);
         ch.monitorLamp->setOn(active);
         ch.clock->setDimmed(!(active && hasAudio(deck)));
     }
@@ -361,12 +388,17 @@ void ComparePlayer::playPause()
         m_decks[B].player->pause();
         return;
     }
-    if (!hasAudio(A) && !hasAudio(B))
+    play();
+}
+
+void ComparePlayer::play()
+{
+    if (anyPlaying() || (!hasAudio(A) && !hasAudio(B)))
         return;
     if (hasAudio(A) && m_linked && hasAudio(B)) {
         const qint64 position = deckPosition(m_active);
-        setDeckPosition(A, position);
-        setDeckPosition(B, position);
+        setDeckPosition(m_active, position);
+        setDeckPosition(other(m_active), linkedPosition(m_active, other(m_active), position));
         m_decks[A].player->play();
         m_decks[B].player->play();
         return;
@@ -384,6 +416,10 @@ void ComparePlayer::stop()
             ch.pendingPosition = 0;
         } else {
             ch.player->stop();
+            // A player that is already stopped ignores stop(), so a deck moved while
+            // stopped would stay where it was.
+            if (hasAudio(deck) && ch.player->position() != 0)
+                ch.player->setPosition(0);
         }
         ch.meter->reset();
     }
@@ -394,7 +430,7 @@ void ComparePlayer::seek(Deck deck, qint64 ms)
     if (m_linked) {
         for (const Deck d : {A, B}) {
             if (hasAudio(d))
-                setDeckPosition(d, ms);
+                setDeckPosition(d, linkedPosition(deck, d, ms));
         }
         return;
     }
@@ -404,12 +440,60 @@ void ComparePlayer::seek(Deck deck, qint64 ms)
 
 void ComparePlayer::setLinked(bool linked)
 {
-    const bool switchedOn = linked && !m_linked;
+    const bool changed = linked != m_linked;
     m_linked = linked;
     if (m_linkLamp->isOn() != linked)
         m_linkLamp->setOn(linked);
-    if (switchedOn && hasAudio(A) && hasAudio(B))
-        setDeckPosition(B, deckPosition(A));
+    if (linked && changed && hasAudio(A) && hasAudio(B))
+        setDeckPosition(B, linkedPosition(A, B, deckPosition(A)));
+    if (changed)
+        emit linkedChanged(linked);
+}
+
+void ComparePlayer::setLevelMatched(bool matched)
+{
+    m_levelMatched = matched;
+    if (m_levelLamp->isOn() != matched)
+        m_levelLamp->setOn(matched);
+    applyMonitoring();
+}
+
+double ComparePlayer::monitorGain(Deck deck) const
+{
+    if (!m_levelMatched || !hasAudio(A) || !hasAudio(B))
+        return 1.0;
+    const double own = m_decks[deck].envelope.rms;
+    const double quieter = std::min(own, m_decks[other(deck)].envelope.rms);
+    // Until both are measured, or for a silent file, there is nothing to match against.
+    if (own <= 0.0 || quieter <= 0.0)
+        return 1.0;
+    return quieter / own;
+}
+
+qint64 ComparePlayer::linkedPosition(Deck from, Deck to, qint64 ms) const
+{
+    if (from == to)
+        return ms;
+    const qint64 shift = to == B ? m_offsetMs : -m_offsetMs;
+    return std::max<qint64>(0, ms + shift);
+}
+
+bool ComparePlayer::alignmentOffset(const QList<quint32> &a, const QList<quint32> &b, qint64 &offsetMs)
+{
+    offsetMs = 0;
+    const qsizetype shorter = std::min(a.size(), b.size());
+    if (shorter < kMinAlignmentFrames)
+        return false;
+    // Copies of one recording share most of the shorter one; a chance likeness over a short
+    // stretch of two different songs must not count.
+    const int minOverlap = int(std::max<qsizetype>(kMinAlignmentFrames, shorter / 2));
+    int frames = 0;
+    const double rate =
+        Fingerprint::bestBitErrorRate(a, b, kMaxAlignmentFrames, minOverlap, &frames);
+    if (rate > kAlignedBitErrorRate)
+        return false;
+    offsetMs = qint64(std::llround(frames * kFingerprintFrameMs));
+    return true;
 }
 
 void ComparePlayer::correctDrift()
@@ -421,8 +505,12 @@ void ComparePlayer::correctDrift()
     if (active->playbackState() != QMediaPlayer::PlayingState ||
         follower->playbackState() != QMediaPlayer::PlayingState)
         return;
-    if (needsDriftCorrection(active->position(), follower->position()))
-        setDeckPosition(other(m_active), active->position());
+    const qint64 target = linkedPosition(m_active, other(m_active), active->position());
+    // Before its start (or before the other's) a deck waits at 0 and is not chased there.
+    if (target <= 0)
+        return;
+    if (needsDriftCorrection(target, follower->position()))
+        setDeckPosition(other(m_active), target);
 }
 
 void ComparePlayer::loadDeck(Deck deck, const TrackInfo &track)
@@ -430,13 +518,19 @@ void ComparePlayer::loadDeck(Deck deck, const TrackInfo &track)
     Channel &ch = m_decks[deck];
     if (track.path == ch.path)
         return;
-    const qint64 resume = m_linked ? deckPosition(other(deck)) : 0;
     const bool wasPlaying = anyPlaying();
 
     ch.path = track.path;
+    ch.fingerprint = track.fingerprint;
     ch.envelope = Envelope();
+    updateOffset();
+    const qint64 resume = m_linked && hasAudio(other(deck))
+                              ? linkedPosition(other(deck), deck, deckPosition(other(deck)))
+                              : 0;
 
-    ch.title->setText(QFileInfo(track.path).fileName());
+    const QFileInfo info(track.path);
+    ch.title->setText(info.fileName());
+    ch.title->setToolTip(tr("%1\nin %2").arg(info.fileName(), QDir::toNativeSeparators(info.absolutePath())));
     const QString quality = track.qualityString();
     ch.quality->setText((quality.isEmpty() ? track.format : quality).toUpper());
     ch.size->setText(
@@ -447,6 +541,9 @@ void ComparePlayer::loadDeck(Deck deck, const TrackInfo &track)
     ch.meter->reset();
 
     setDeckSource(deck, QFileInfo(track.path).absoluteFilePath());
+    // A file the back end refuses at once has already emptied the deck again.
+    if (ch.path != track.path)
+        return;
     if (resume > 0)
         setDeckPosition(deck, resume);
     if (wasPlaying)
@@ -455,6 +552,7 @@ void ComparePlayer::loadDeck(Deck deck, const TrackInfo &track)
     ch.bitrate = track.bitrate;
     ch.durationMs = track.durationMs;
     m_loader->load(deck, track.path);
+    updateTimeSpan();
     updateReadout(deck);
     updateDifference();
     // A deck that was empty showed a dimmed clock; it lights up if it is the one heard.
@@ -474,8 +572,11 @@ void ComparePlayer::clearDeck(Deck deck)
         ch.source->close();
     ch.pendingPosition = -1;
     ch.path.clear();
+    ch.fingerprint.clear();
     ch.envelope = Envelope();
+    updateOffset();
     ch.title->setText(tr("— no file loaded —"));
+    ch.title->setToolTip(QString());
     ch.quality->setText(QString());
     ch.size->setText(QString());
     ch.total->setText(QStringLiteral("/ 0:00:00"));
@@ -485,8 +586,51 @@ void ComparePlayer::clearDeck(Deck deck)
     ch.meter->reset();
     ch.bitrate = 0;
     ch.durationMs = 0;
+    updateTimeSpan();
     updateDifference();
     applyMonitoring();
+}
+
+void ComparePlayer::updateOffset()
+{
+    m_offsetMs = 0;
+    if (!hasAudio(A) || !hasAudio(B))
+        return;
+    qint64 offset = 0;
+    if (alignmentOffset(m_decks[A].fingerprint, m_decks[B].fingerprint, offset))
+        m_offsetMs = offset;
+}
+
+qint64 ComparePlayer::deckLength(Deck deck) const
+{
+    const Channel &ch = m_decks[deck];
+    if (!hasAudio(deck))
+        return 0;
+    if (ch.envelope.durationMs > 0)
+        return ch.envelope.durationMs;
+    if (ch.player->duration() > 0)
+        return ch.player->duration();
+    return ch.durationMs;
+}
+
+// Both waveforms share one time axis, the longer deck's length, so a truncated copy shows
+// as a shorter waveform instead of one stretched to the full width.
+void ComparePlayer::updateTimeSpan()
+{
+    const qint64 span = std::max(deckLength(A), deckLength(B));
+    for (Channel &ch : m_decks)
+        ch.scrubber->setTimeSpan(span);
+}
+
+void ComparePlayer::failDeck(Deck deck, const QString &error)
+{
+    Channel &ch = m_decks[deck];
+    // The player and the waveform analysis both notice a bad file; one line is enough.
+    if (ch.path.isEmpty())
+        return;
+    const QString name = QFileInfo(ch.path).fileName();
+    clearDeck(deck);
+    emit logMessage(tr("Deck %1: %2 could not be loaded: %3").arg(deckLetter(deck), name, error));
 }
 
 void ComparePlayer::clearAll()
@@ -544,7 +688,9 @@ void ComparePlayer::onWaveformLoaded(int deck, const Envelope &envelope)
     if (ch.path.isEmpty())
         return;
     ch.envelope = envelope;
-    ch.scrubber->setEnvelope(envelope.peaks, envelope.durationMs);
+    ch.scrubber->setEnvelope(envelope.peaks, envelope.durationMs, envelope.bucketMs);
+    updateTimeSpan();
+    applyMonitoring();
     updateReadout(Deck(deck));
 }
 
@@ -552,10 +698,7 @@ void ComparePlayer::onWaveformFailed(int deck, const QString &error)
 {
     if (deck != A && deck != B)
         return;
-    Channel &ch = m_decks[deck];
-    if (!ch.path.isEmpty())
-        ch.scrubber->setBusy(false);
-    emit logMessage(tr("Preview: %1").arg(error));
+    failDeck(Deck(deck), error);
 }
 
 } // namespace rvw

@@ -312,6 +312,7 @@ void MainWindow::buildUi()
     connect(m_deckBAction, &QAction::triggered, m_player, &ComparePlayer::monitorDeckB);
     connect(m_swapAction, &QAction::triggered, m_player, &ComparePlayer::swapMonitor);
     connect(m_linkAction, &QAction::toggled, m_player, &ComparePlayer::setLinked);
+    connect(m_player, &ComparePlayer::linkedChanged, m_linkAction, &QAction::setChecked);
     connect(m_showPlayerAction, &QAction::toggled, this, [this](bool shown) {
         m_player->setVisible(shown);
         if (!shown)
@@ -728,7 +729,7 @@ void MainWindow::onTreeDoubleClicked(const QModelIndex &index)
     if (m_player->isVisible()) {
         m_player->loadDeck(ComparePlayer::B, m_tracks.at(t));
         m_player->setActiveDeck(ComparePlayer::B);
-        m_player->playPause();
+        m_player->play(); // a double-click while playing keeps playing
     } else {
         openLocal(m_tracks.at(t).path);
     }

@@ -34,8 +34,9 @@ void Envelope::levelsAt(qint64 ms, double &leftLevel, double &rightLevel) const
 
 namespace {
 
-constexpr int kBucketMs = 40;
-constexpr qsizetype kMaxBuckets = 60000; // 40 minutes
+// Beyond this many buckets (40 minutes at 40 ms) neighbouring buckets are merged and the bucket
+// length doubles, so a long file is still covered to its end at a bounded size.
+constexpr qsizetype kMaxBuckets = 60000;
 constexpr int kTimeoutMs = 60000;
 constexpr float kNormalisedPeak = 0.98f;
 constexpr int kRetrySampleRate = 44100;
@@ -66,12 +67,12 @@ float sampleValue(QAudioFormat::SampleFormat format, const uchar *p)
     }
 }
 
-// Collects 40 ms buckets of per-channel peaks from the decoder's buffers.
+// Collects buckets of per-channel peaks from the decoder's buffers: 40 ms, or a multiple of
+// that for a file too long to fit kMaxBuckets.
 class EnvelopeBuilder
 {
 public:
-    // Returns false once the bucket cap is reached; the rest of the file is then ignored.
-    bool add(const QAudioBuffer &buffer)
+    void add(const QAudioBuffer &buffer)
     {
         const QAudioFormat format = buffer.format();
         if (m_channels == 0) {
@@ -93,15 +94,16 @@ public:
             const uchar *frame = data + f * stride * bytesPerSample;
             const float first = sampleValue(sampleFormat, frame);
             const float second = stereo ? sampleValue(sampleFormat, frame + bytesPerSample) : first;
+            m_squares += double(first) * first + (stereo ? double(second) * second : 0.0);
+            m_samples += stereo ? 2 : 1;
             m_leftPeak = std::max(m_leftPeak, first);
             m_rightPeak = std::max(m_rightPeak, second);
             if (++m_frames >= m_framesPerBucket) {
                 closeBucket();
                 if (m_envelope.peaks.size() >= kMaxBuckets)
-                    return false;
+                    coarsen();
             }
         }
-        return true;
     }
 
     Envelope finish(qint64 decoderDurationMs)
@@ -111,8 +113,9 @@ public:
         Envelope result = m_envelope;
         if (result.peaks.isEmpty())
             return result;
+        result.rms = m_samples > 0 ? std::sqrt(m_squares / double(m_samples)) : 0.0;
         result.durationMs =
-            decoderDurationMs > 0 ? decoderDurationMs : qint64(result.peaks.size()) * kBucketMs;
+            decoderDurationMs > 0 ? decoderDurationMs : qint64(result.peaks.size()) * result.bucketMs;
         float loudest = 0.0f;
         for (const float p : std::as_const(result.peaks))
             loudest = std::max(loudest, p);
@@ -125,6 +128,24 @@ public:
     }
 
 private:
+    // Pairs of buckets become one of twice the length; only called right after a bucket
+    // closed, so the one being filled starts on the new boundary.
+    void coarsen()
+    {
+        QList<float> *lists[] = {&m_envelope.left, &m_envelope.right, &m_envelope.peaks};
+        for (QList<float> *list : lists) {
+            const qsizetype merged = (list->size() + 1) / 2;
+            for (qsizetype i = 0; i < merged; ++i) {
+                const qsizetype first = 2 * i;
+                const float second = first + 1 < list->size() ? list->at(first + 1) : 0.0f;
+                (*list)[i] = std::max(list->at(first), second);
+            }
+            list->resize(merged);
+        }
+        m_envelope.bucketMs *= 2;
+        m_framesPerBucket *= 2;
+    }
+
     void closeBucket()
     {
         m_envelope.left.append(m_leftPeak);
@@ -138,6 +159,8 @@ private:
     float m_leftPeak = 0.0f;
     float m_rightPeak = 0.0f;
     qint64 m_frames = 0;
+    double m_squares = 0.0;
+    qint64 m_samples = 0;
     int m_channels = 0;
     qint64 m_framesPerBucket = 1;
 };
@@ -223,10 +246,7 @@ private:
                 const QAudioBuffer buffer = decoder.read();
                 if (!buffer.isValid())
                     continue;
-                if (!builder.add(buffer)) {
-                    finishEarly();
-                    return;
-                }
+                builder.add(buffer);
             }
         });
         QObject::connect(&decoder, &QAudioDecoder::durationChanged, &loop, noteDuration);

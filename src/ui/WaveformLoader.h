@@ -11,8 +11,9 @@ class QThread;
 
 namespace rvw {
 
-// The waveform analysis of one file: per 40 ms bucket the largest absolute sample of each
-// channel (0..1, full scale 1) and the louder of the two, normalised for drawing.
+// The waveform analysis of one file: per bucket the largest absolute sample of each channel
+// (0..1, full scale 1) and the louder of the two, normalised for drawing. Bucket i covers
+// i x bucketMs onwards; buckets are 40 ms long, longer for a file over 40 minutes.
 struct Envelope
 {
     QList<float> left;
@@ -20,6 +21,9 @@ struct Envelope
     QList<float> peaks; // normalised so the loudest bucket reaches 0.98 (never scaled down)
     int bucketMs = 40;
     qint64 durationMs = 0;
+    // Root mean square of every sample of every channel over the whole file (full scale 1):
+    // how loud the file is, for matching two decks' levels.
+    double rms = 0.0;
 
     // Both outputs are 0 for a time outside the envelope or an empty envelope.
     void levelsAt(qint64 ms, double &leftLevel, double &rightLevel) const;

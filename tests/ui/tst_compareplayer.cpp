@@ -1,4 +1,7 @@
 #include "app/Platform.h"
+#include "audio/AudioDecode.h"
+#include "audio/Fingerprint.h"
+#include "support/AudioFixtures.h"
 #include "ui/AudioFixture.h"
 #include "ui/ComparePlayer.h"
 #include "ui/vfd/VfdWidgets.h"
@@ -8,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLocale>
 #include <QMediaPlayer>
@@ -76,6 +81,39 @@ int openHandles(const QString &path)
     return n;
 }
 
+// The built-in fingerprint of the whole file, as a scan stores it.
+QList<quint32> fingerprintOf(const QString &path)
+{
+    std::vector<float> samples;
+    qint64 durationMs = 0;
+    QString error;
+    if (!rvw::AudioDecode::decodeWithFfmpeg(path, rvw::Fingerprint::kSampleRate, 0, samples, durationMs, error))
+        return {};
+    rvw::Fingerprint::Analyzer analyzer;
+    analyzer.configure(rvw::Fingerprint::kSampleRate);
+    analyzer.feed(samples.data(), int(samples.size()));
+    return analyzer.mainGenerator.finish();
+}
+
+bool isBackground(const QColor &c)
+{
+    const QColor bg = rvw::vfd::colour::scrubberBackground();
+    return qAbs(c.red() - bg.red()) <= 2 && qAbs(c.green() - bg.green()) <= 2 && qAbs(c.blue() - bg.blue()) <= 2;
+}
+
+// The column of the playhead in the scrubber's top row (the waveform never reaches it).
+int playheadColumn(const QImage &image)
+{
+    const QColor head = rvw::vfd::colour::playhead();
+    for (int x = 0; x < image.width(); ++x) {
+        const QColor c = image.pixelColor(x, 0);
+        if (qAbs(c.red() - head.red()) <= 40 && qAbs(c.green() - head.green()) <= 40 &&
+            qAbs(c.blue() - head.blue()) <= 40)
+            return x;
+    }
+    return -1;
+}
+
 } // namespace
 
 class tst_ComparePlayer : public QObject
@@ -87,6 +125,11 @@ private:
     TrackInfo m_wav;   // 8 s
     TrackInfo m_flac;  // 8 s
     TrackInfo m_short; // 3 s
+    TrackInfo m_half;  // the first 4 s of the 8 s music
+    TrackInfo m_quiet; // the 8 s music 6 dB down
+    TrackInfo m_song;      // 12 s
+    TrackInfo m_songLater; // the same with 1.5 s of silence before it
+    TrackInfo m_otherSong; // 12 s of a different tune
     TrackInfo m_broken;
 
     TrackInfo track(const QString &path, const QString &format, int bitrate, qint64 durationMs)
@@ -135,7 +178,32 @@ private slots:
         const QString flac = rvw::test::makeAudio(dir, "Artist - Song (copy).flac", music.arg(8),
                                                   {"-c:a", "flac", "-sample_fmt", "s16"});
         const QString shorter = rvw::test::makeAudio(dir, "short.wav", music.arg(3), {"-c:a", "pcm_s16le"});
-        QVERIFY(!wav.isEmpty() && !flac.isEmpty() && !shorter.isEmpty());
+        const QString half = rvw::test::makeAudio(dir, "half.wav", music.arg(4), {"-c:a", "pcm_s16le"});
+        QVERIFY(!wav.isEmpty() && !flac.isEmpty() && !shorter.isEmpty() && !half.isEmpty());
+        m_half = track(half, "wav", 1411, 4000);
+        const QString quiet = rvw::test::makeAudio(dir, "quiet.wav", music.arg(8),
+                                                   {"-af", "volume=0.5", "-c:a", "pcm_s16le"});
+        QVERIFY(!quiet.isEmpty());
+        m_quiet = track(quiet, "wav", 1411, 8000);
+
+        const QString song = dir.absoluteFilePath("song.wav");
+        const QString later = dir.absoluteFilePath("song (lead-in).wav");
+        const QString otherSong = dir.absoluteFilePath("other.wav");
+        QString error;
+        QVERIFY2(rvwtest::ffmpeg(rvwtest::melodyInput(3, 12) + QStringList{song}, &error), qPrintable(error));
+        QVERIFY2(rvwtest::ffmpeg(rvwtest::melodyInput(3, 12) +
+                                     QStringList{"-af", "adelay=delays=1500:all=1", later},
+                                 &error),
+                 qPrintable(error));
+        QVERIFY2(rvwtest::ffmpeg(rvwtest::melodyInput(8, 12) + QStringList{otherSong}, &error), qPrintable(error));
+        m_song = track(song, "wav", 705, 12000);
+        m_songLater = track(later, "wav", 705, 13500);
+        m_otherSong = track(otherSong, "wav", 705, 12000);
+        m_song.fingerprint = fingerprintOf(song);
+        m_songLater.fingerprint = fingerprintOf(later);
+        m_otherSong.fingerprint = fingerprintOf(otherSong);
+        QVERIFY(m_song.fingerprint.size() > 50 && m_songLater.fingerprint.size() > 50 &&
+                m_otherSong.fingerprint.size() > 50);
         m_wav = track(wav, "wav", 1411, 8000);
         m_wav.sampleRate = 44100;
         m_wav.channels = 2;
@@ -190,6 +258,102 @@ private slots:
         QCOMPARE(ComparePlayer::needsDriftCorrection(active, other), corrected);
     }
 
+    void alignmentOffset_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("aligned");
+        QTest::addColumn<qint64>("offsetMs");
+        QTest::newRow("B has 1.5 s more lead-in") << "song" << "later" << true << qint64(1500);
+        QTest::newRow("A has 1.5 s more lead-in") << "later" << "song" << true << qint64(-1500);
+        QTest::newRow("same file") << "song" << "song" << true << qint64(0);
+        QTest::newRow("different songs") << "song" << "other" << false << qint64(0);
+        QTest::newRow("no fingerprint") << "song" << "none" << false << qint64(0);
+    }
+
+    void alignmentOffset()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, aligned);
+        QFETCH(qint64, offsetMs);
+        const auto pick = [this](const QString &name) {
+            if (name == "song")
+                return m_song;
+            if (name == "later")
+                return m_songLater;
+            if (name == "other")
+                return m_otherSong;
+            return m_wav;
+        };
+        qint64 offset = 12345;
+        QCOMPARE(ComparePlayer::alignmentOffset(pick(a).fingerprint, pick(b).fingerprint, offset), aligned);
+        // Within one fingerprint frame (1365 samples at 11,025 Hz).
+        QVERIFY2(qAbs(offset - offsetMs) <= 124, qPrintable(QString::number(offset)));
+    }
+
+    // Linked, the deck with the longer lead-in is kept at the same moment of the recording.
+    void linkedDecksFollowTheAlignment()
+    {
+        ComparePlayer p;
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        p.loadDeck(ComparePlayer::A, m_song);
+        p.loadDeck(ComparePlayer::B, m_songLater);
+        QVERIFY2(qAbs(p.linkOffset() - 1500) <= 124, qPrintable(QString::number(p.linkOffset())));
+        QTRY_VERIFY_WITH_TIMEOUT(a.player->mediaStatus() == QMediaPlayer::LoadedMedia &&
+                                     b.player->mediaStatus() == QMediaPlayer::LoadedMedia,
+                                 10000);
+        p.seek(ComparePlayer::A, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(a.player->position() >= 2900 && b.player->position() >= 2900, 5000);
+        QTest::qWait(100);
+        QCOMPARE(a.player->position(), 3000);
+        QCOMPARE(b.player->position(), 3000 + p.linkOffset());
+
+        // A seek on deck B lands deck A at the matching moment, too.
+        p.seek(ComparePlayer::B, 6000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.player->position() == 6000, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(a.player->position(), 6000 - p.linkOffset(), 5000);
+
+        // A different song on deck B is not shifted.
+        p.loadDeck(ComparePlayer::B, m_otherSong);
+        QCOMPARE(p.linkOffset(), 0);
+    }
+
+    void monitorToolTipsNameShortcuts_data()
+    {
+        QTest::addColumn<QString>("letter");
+        QTest::addColumn<QString>("shortcut");
+        QTest::newRow("deck A") << "A" << "Ctrl+1";
+        QTest::newRow("deck B") << "B" << "Ctrl+2";
+    }
+
+    void monitorToolTipsNameShortcuts()
+    {
+        QFETCH(QString, letter);
+        QFETCH(QString, shortcut);
+        ComparePlayer p;
+        const QString tip = deckOf(p, letter).monitor->toolTip();
+        QVERIFY2(tip.contains(QKeySequence(shortcut).toString(QKeySequence::NativeText)), qPrintable(tip));
+    }
+
+    void linkLampAndSignalAgree()
+    {
+        ComparePlayer p;
+        QSignalSpy changed(&p, &ComparePlayer::linkedChanged);
+        auto *lamp = p.findChild<rvw::vfd::Lamp *>("linkLamp");
+        QTest::mouseClick(lamp, Qt::LeftButton);
+        QVERIFY(!p.isLinked());
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toBool(), false);
+        p.setLinked(true);
+        QVERIFY(lamp->isOn());
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(changed.at(1).at(0).toBool(), true);
+        p.setLinked(true); // no change, no signal
+        QCOMPARE(changed.count(), 2);
+    }
+
     void emptyPlayer()
     {
         ComparePlayer p;
@@ -231,6 +395,8 @@ private slots:
         QVERIFY(p.hasAudio(ComparePlayer::A));
         QVERIFY(!p.hasAudio(ComparePlayer::B));
         QCOMPARE(a.title->text(), QStringLiteral("Artist - Song.wav"));
+        QVERIFY2(a.title->toolTip().contains(QDir::toNativeSeparators(QFileInfo(m_wav.path).absolutePath())),
+                 qPrintable(a.title->toolTip()));
         QCOMPARE(a.quality->text(), m_wav.qualityString().toUpper());
         QCOMPARE(a.size->text(),
                  QLocale().formattedDataSize(m_wav.size, 1, QLocale::DataSizeTraditionalFormat).toUpper());
@@ -302,10 +468,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(b.player->position() >= 3000, 5000);
         QVERIFY(a.player->position() < 1000);
 
+        auto *playLamp = p.findChild<rvw::vfd::Lamp *>("playLamp");
+        auto *console = p.findChild<rvw::vfd::Panel *>("console");
+        const QSize lampSize = playLamp->sizeHint();
+        const QSize consoleSize = console->sizeHint();
         p.playPause();
         QTRY_VERIFY_WITH_TIMEOUT(playing(a) && playing(b), 5000);
         QVERIFY2(a.player->position() >= 2900, qPrintable(QString::number(a.player->position())));
-        auto *playLamp = p.findChild<rvw::vfd::Lamp *>("playLamp");
+        // "PAUSE" is wider than "PLAY", yet nothing moves.
+        QCOMPARE(playLamp->sizeHint(), lampSize);
+        QCOMPARE(console->sizeHint(), consoleSize);
         QVERIFY(playLamp->isOn());
         QCOMPARE(playLamp->text(), QStringLiteral("PAUSE"));
 
@@ -440,11 +612,16 @@ private slots:
         p.loadDeck(ComparePlayer::B, m_broken);
         QTRY_VERIFY_WITH_TIMEOUT(!b.scrubber->isBusy(), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(!log.isEmpty(), 5000);
+        QTest::qWait(500); // room for a second report
         const QStringList lines = logLines(log);
-        const QStringList previews = lines.filter(QRegularExpression("^Preview: .+"));
-        QVERIFY2(previews.size() == 1, qPrintable(lines.join(" | ")));
+        QVERIFY2(lines.size() == 1, qPrintable(lines.join(" | ")));
+        QVERIFY2(lines.at(0).startsWith("Deck B: broken.flac"), qPrintable(lines.at(0)));
+        // The deck is empty again rather than holding a file it cannot play.
         QVERIFY(b.scrubber->waveform().isEmpty());
-        QVERIFY(p.hasAudio(ComparePlayer::B));
+        QVERIFY(!p.hasAudio(ComparePlayer::B));
+        QCOMPARE(b.title->text(), QStringLiteral("— no file loaded —"));
+        QVERIFY(b.title->toolTip().isEmpty());
+        QCOMPARE(b.quality->text(), QString());
     }
 
     // A result for a file the deck no longer holds is never shown.
@@ -472,6 +649,89 @@ private slots:
         QTest::qWait(500);
         QCOMPARE(b.scrubber->waveform().size(), 75);
         QCOMPARE(b.scrubber->duration(), 3000);
+    }
+
+    // A copy cut to half its length draws half the width, and its playhead sits over the
+    // audio at that time, the same place as the full copy's.
+    void waveformsShareOneTimeAxis()
+    {
+        ComparePlayer p;
+        p.resize(1100, 190);
+        p.show();
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        p.loadDeck(ComparePlayer::A, m_wav);
+        p.loadDeck(ComparePlayer::B, m_half);
+        QTRY_VERIFY_WITH_TIMEOUT(!a.scrubber->isBusy() && !b.scrubber->isBusy(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(a.player->mediaStatus() == QMediaPlayer::LoadedMedia &&
+                                     b.player->mediaStatus() == QMediaPlayer::LoadedMedia,
+                                 10000);
+        p.seek(ComparePlayer::A, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(a.player->position() == 2000 && b.player->position() == 2000, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(a.scrubber->position() == 2000 && b.scrubber->position() == 2000, 5000);
+
+        const QImage full = a.scrubber->grab().toImage();
+        const QImage truncated = b.scrubber->grab().toImage();
+        // The layout may give the two decks widths a pixel apart.
+        const int w = truncated.width();
+        QVERIFY(w > 100 && qAbs(full.width() - w) <= 1);
+        const int mid = truncated.height() / 2;
+        const int head = playheadColumn(truncated);
+        QVERIFY2(qAbs(head - w / 4) <= 1, qPrintable(QStringLiteral("%1 of %2").arg(head).arg(w)));
+        const int fullHead = playheadColumn(full);
+        QVERIFY2(qAbs(fullHead - full.width() / 4) <= 1, qPrintable(QString::number(fullHead)));
+        for (int x = 2; x < w / 2 - 2; ++x) {
+            if (x != head)
+                QVERIFY2(!isBackground(truncated.pixelColor(x, mid)), qPrintable(QString::number(x)));
+        }
+        for (int x = w / 2 + 2; x < w; ++x) {
+            for (int y = 0; y < truncated.height(); ++y)
+                QVERIFY2(isBackground(truncated.pixelColor(x, y)), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+        }
+        for (int x = full.width() / 2; x < full.width() - 2; ++x)
+            QVERIFY2(!isBackground(full.pixelColor(x, mid)), qPrintable(QString::number(x)));
+
+        // A click halfway along the truncated deck's waveform means 4 s, the time drawn there.
+        p.setLinked(false);
+        b.scrubber->emitSeek(w / 2);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(b.player->position() - 4000) <= 100, 5000);
+    }
+
+    void levelMatching_data()
+    {
+        QTest::addColumn<bool>("matched");
+        QTest::addColumn<int>("monitored");
+        QTest::addColumn<double>("volume");
+        QTest::newRow("louder deck turned down") << true << int(ComparePlayer::A) << 0.5;
+        QTest::newRow("quieter deck left alone") << true << int(ComparePlayer::B) << 1.0;
+        QTest::newRow("matching off") << false << int(ComparePlayer::A) << 1.0;
+    }
+
+    void levelMatching()
+    {
+        QFETCH(bool, matched);
+        QFETCH(int, monitored);
+        QFETCH(double, volume);
+        ComparePlayer p;
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        auto *lamp = p.findChild<rvw::vfd::Lamp *>("levelLamp");
+        QVERIFY(lamp);
+        p.loadDeck(ComparePlayer::A, m_wav);
+        p.loadDeck(ComparePlayer::B, m_quiet);
+        QTRY_VERIFY_WITH_TIMEOUT(!a.scrubber->isBusy() && !b.scrubber->isBusy(), 15000);
+        if (matched)
+            QTest::mouseClick(lamp, Qt::LeftButton);
+        QCOMPARE(p.isLevelMatched(), matched);
+        p.setActiveDeck(ComparePlayer::Deck(monitored));
+        const Deck heard = monitored == ComparePlayer::A ? a : b;
+        const Deck muted = monitored == ComparePlayer::A ? b : a;
+        QVERIFY2(qAbs(heard.output->volume() - volume) < 0.02, qPrintable(QString::number(heard.output->volume())));
+        QCOMPARE(muted.output->volume(), 0.0f);
+
+        // With one deck gone there is nothing to match.
+        p.clearDeck(ComparePlayer::Deck(1 - monitored));
+        QCOMPARE(heard.output->volume(), 1.0f);
     }
 
     void clearAllEmptiesBoth()
@@ -508,6 +768,36 @@ private slots:
         p.loadDeck(ComparePlayer::A, m_wav);
         p.playPause();
         waitPlaying(a, 300);
+        p.stop();
+    }
+
+    void stopRewindsDeckMovedWhileStopped()
+    {
+        ComparePlayer p;
+        loadBoth(p);
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        p.seek(ComparePlayer::A, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(a.player->position() >= 3000 && b.player->position() >= 3000, 5000);
+        p.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(a.player->position() == 0 && b.player->position() == 0, 5000);
+    }
+
+    // Loading a copy while the decks play and asking to play keeps them playing.
+    void playWhilePlayingKeepsPlaying()
+    {
+        ComparePlayer p;
+        const Deck a = deckOf(p, "A");
+        const Deck b = deckOf(p, "B");
+        p.loadDeck(ComparePlayer::A, m_wav);
+        p.play();
+        waitPlaying(a, 300);
+        p.loadDeck(ComparePlayer::B, m_flac);
+        p.setActiveDeck(ComparePlayer::B);
+        p.play();
+        QTRY_VERIFY_WITH_TIMEOUT(playing(b) && b.player->position() > 300, 5000);
+        QTest::qWait(300);
+        QVERIFY(playing(a) && playing(b));
         p.stop();
     }
 

@@ -333,6 +333,13 @@ private slots:
         QVERIFY(!action(w, "Stop")->isEnabled());
         QVERIFY(action(w, "Comparison Player")->isChecked());
         QVERIFY(action(w, "Keep Decks in Sync")->isChecked());
+        // The player's LINK lamp and the menu's action are one setting, whichever is used.
+        auto *player = w.findChild<ComparePlayer *>();
+        QVERIFY(player);
+        player->setLinked(false);
+        QVERIFY(!action(w, "Keep Decks in Sync")->isChecked());
+        player->setLinked(true);
+        QVERIFY(action(w, "Keep Decks in Sync")->isChecked());
         QStringList menus;
         for (QAction *a : w.menuBar()->actions())
             menus << a->text();

@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cmath>
 
 using rvw::Envelope;
 using rvw::WaveformLoader;
@@ -132,6 +133,9 @@ private slots:
         QVERIFY2(qAbs(env.peaks.at(10) - 0.98f) < 0.001f, qPrintable(QString::number(env.peaks.at(10))));
         if (channels == 1)
             QCOMPARE(env.right, env.left);
+        // One bucket in 50 holds sound, so the mean square is that bucket's over 50.
+        const double meanSquare = (0.25 * 0.25 + double(rightLevel) * rightLevel) / 2.0 / 50.0;
+        QVERIFY2(qAbs(env.rms / std::sqrt(meanSquare) - 1.0) < 0.02, qPrintable(QString::number(env.rms)));
     }
 
     void mp3Decodes()
@@ -177,10 +181,12 @@ private slots:
         QCOMPARE(env.peaks.size(), 25);
         QCOMPARE(largest(env.peaks), 0.0f);
         QCOMPARE(largest(env.left), 0.0f);
+        QCOMPARE(env.rms, 0.0);
     }
 
-    // 40 minutes of buckets and no more; a low sample rate keeps the file small.
-    void longFileIsCapped()
+    // Past 40 minutes the buckets grow instead of the analysis stopping, so the whole file is
+    // still drawn; a low sample rate keeps the file small.
+    void longFileIsCoveredToItsEnd()
     {
         const QString path =
             make(QStringLiteral("long.wav"), QStringLiteral("aevalsrc=exprs='0.1':s=1000:d=2410"),
@@ -189,10 +195,18 @@ private slots:
         Envelope env;
         QString error;
         QVERIFY2(analyse(path, env, &error), qPrintable(error));
-        QCOMPARE(env.peaks.size(), 60000);
-        QCOMPARE(env.left.size(), 60000);
-        // The duration is still the file's, so the envelope covers only its start.
+        QCOMPARE(env.bucketMs, 80);
+        QCOMPARE(env.peaks.size(), 30125); // 2410 s in 80 ms buckets
+        QCOMPARE(env.left.size(), env.peaks.size());
+        QCOMPARE(env.right.size(), env.peaks.size());
         QVERIFY2(qAbs(env.durationMs - 2410000) <= 100, qPrintable(QString::number(env.durationMs)));
+        // The last seconds, beyond 40 minutes, carry the signal.
+        double left = 0.0;
+        double right = 0.0;
+        env.levelsAt(2405000, left, right);
+        QVERIFY2(qAbs(left - 0.1) < 0.01, qPrintable(QString::number(left)));
+        env.levelsAt(1000, left, right);
+        QVERIFY2(qAbs(left - 0.1) < 0.01, qPrintable(QString::number(left)));
     }
 
     void undecodableFileFails()

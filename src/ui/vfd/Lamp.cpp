@@ -33,6 +33,12 @@ void Lamp::setText(const QString &text)
     update();
 }
 
+void Lamp::setReservedText(const QString &text)
+{
+    m_reservedText = text;
+    updateGeometry();
+}
+
 void Lamp::setOn(bool on)
 {
     if (on == m_on)
@@ -57,7 +63,8 @@ void Lamp::setEnabledLamp(bool enabled)
 QSize Lamp::sizeHint() const
 {
     const QFontMetrics metrics(legendFont(8, true));
-    return QSize(std::max(metrics.horizontalAdvance(m_text) + 18, 46), metrics.height() + 10);
+    const int textWidth = std::max(metrics.horizontalAdvance(m_text), metrics.horizontalAdvance(m_reservedText));
+    return QSize(std::max(textWidth + 18, 46), metrics.height() + 10);
 }
 
 void Lamp::mousePressEvent(QMouseEvent *event)

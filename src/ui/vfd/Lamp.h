@@ -16,6 +16,9 @@ public:
 
     void setText(const QString &text);
     QString text() const { return m_text; }
+    // The lamp keeps room for this text too, so switching between the two legends does not
+    // resize it and push its neighbours about.
+    void setReservedText(const QString &text);
     // Emits nothing; only a click by the user signals.
     void setOn(bool on);
     bool isOn() const { return m_on; }
@@ -43,6 +46,7 @@ protected:
 
 private:
     QString m_text;
+    QString m_reservedText;
     QColor m_colour;
     bool m_on = false;
     bool m_checkable = false;
@@ -59,12 +63,17 @@ public:
 
     void setText(const QString &text);
     QString text() const { return m_text; }
+    // The lamp keeps room for this text too, so switching between the two legends does not
+    // resize it and push its neighbours about.
+    void setReservedText(const QString &text);
     void setColour(const QColor &colour);
     QColor colour() const { return m_colour; }
     void setActive(bool active);
     bool isActive() const { return m_active; }
 
     QSize sizeHint() const override;
+    // Squeezed, the tag would cut its text off.
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -7,6 +7,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace rvw::vfd {
 
@@ -16,12 +17,26 @@ Scrubber::Scrubber(QWidget *parent) : QWidget(parent)
     setMouseTracking(false);
 }
 
-void Scrubber::setEnvelope(const QList<float> &peaks, qint64 durationMs)
+void Scrubber::setEnvelope(const QList<float> &peaks, qint64 durationMs, int bucketMs)
 {
     m_waveform = peaks;
+    m_bucketMs = std::max(0, bucketMs);
     m_durationMs = durationMs;
     m_busy = false;
     update();
+}
+
+void Scrubber::setTimeSpan(qint64 ms)
+{
+    if (ms == m_spanMs)
+        return;
+    m_spanMs = ms;
+    update();
+}
+
+qint64 Scrubber::timeSpan() const
+{
+    return std::max(m_spanMs, m_durationMs);
 }
 
 void Scrubber::setPosition(qint64 ms)
@@ -42,6 +57,7 @@ void Scrubber::clear()
 {
     m_waveform.clear();
     m_durationMs = 0;
+    m_bucketMs = 0;
     m_positionMs = 0;
     m_busy = false;
     update();
@@ -49,10 +65,11 @@ void Scrubber::clear()
 
 void Scrubber::emitSeek(int x)
 {
-    if (m_durationMs < 1 || width() < 1)
+    const qint64 span = timeSpan();
+    if (span < 1 || width() < 1)
         return;
     const double fraction = std::clamp(double(x) / width(), 0.0, 1.0);
-    emit seekRequested(qint64(double(m_durationMs) * fraction));
+    emit seekRequested(qint64(double(span) * fraction));
 }
 
 void Scrubber::mousePressEvent(QMouseEvent *event)
@@ -84,13 +101,20 @@ void Scrubber::paintEvent(QPaintEvent *)
     }
 
     const qint64 n = m_waveform.size();
-    const double playX =
-        m_durationMs > 0 ? std::clamp(double(m_positionMs) / double(m_durationMs), 0.0, 1.0) * w : 0.0;
+    const double bucketMs =
+        m_bucketMs > 0 ? double(m_bucketMs) : m_durationMs > 0 ? double(m_durationMs) / double(n) : 0.0;
+    // A truncated copy still carries the buckets of what is there; the axis covers them all.
+    const double span = std::max(double(timeSpan()), double(n) * bucketMs);
+    const double playX = span > 0.0 ? std::clamp(double(m_positionMs) / span, 0.0, 1.0) * w : 0.0;
     const QPen played = hairPen(colour::teal());
     const QPen unplayed = hairPen(colour::unplayed());
+    // With no time known at all the buckets fill the width.
+    const double bucketsPerPixel = span > 0.0 ? span / bucketMs / double(w) : double(n) / double(w);
     for (int i = 0; i < w; ++i) {
-        const qint64 start = qint64(i) * n / w;
-        const qint64 end = std::min(std::max(qint64(i + 1) * n / w, start + 1), n);
+        const qint64 start = qint64(std::floor(i * bucketsPerPixel + 1e-9));
+        if (start >= n)
+            break; // the audio ended before this column's time
+        const qint64 end = std::min(std::max(qint64(std::floor((i + 1) * bucketsPerPixel + 1e-9)), start + 1), n);
         float v = 0.0f;
         for (qint64 b = start; b < end; ++b)
             v = std::max(v, m_waveform.at(b));
@@ -99,7 +123,7 @@ void Scrubber::paintEvent(QPaintEvent *)
         painter.drawLine(QPointF(i + 0.5, mid - half), QPointF(i + 0.5, mid + half));
     }
 
-    if (m_durationMs > 0) {
+    if (span > 0.0) {
         painter.setPen(hairPen(colour::playhead()));
         painter.drawLine(QPointF(playX, 0.0), QPointF(playX, height()));
     }

@@ -6,7 +6,9 @@
 namespace rvw::vfd {
 
 // Waveform overview of the loaded file with the play position; a click or a drag asks
-// to seek there. The waveform is one 0..1 peak per time bucket.
+// to seek there. The waveform is one 0..1 peak per time bucket of bucketMs. Both are drawn
+// against a time axis that may be longer than the file (the longer of two compared copies),
+// so a shorter copy ends early instead of being stretched.
 class Scrubber : public QWidget
 {
     Q_OBJECT
@@ -14,7 +16,11 @@ public:
     explicit Scrubber(QWidget *parent = nullptr);
 
     // Also ends the busy state.
-    void setEnvelope(const QList<float> &peaks, qint64 durationMs);
+    // bucketMs 0: the buckets share durationMs evenly.
+    void setEnvelope(const QList<float> &peaks, qint64 durationMs, int bucketMs = 0);
+    // The time the full width stands for; below the file's own duration that duration is used.
+    void setTimeSpan(qint64 ms);
+    qint64 timeSpan() const;
     void setPosition(qint64 ms);
     void setBusy(bool busy);
     void clear();
@@ -37,7 +43,9 @@ protected:
 
 private:
     QList<float> m_waveform;
+    int m_bucketMs = 0;
     qint64 m_durationMs = 0;
+    qint64 m_spanMs = 0;
     qint64 m_positionMs = 0;
     bool m_busy = false;
 };
