@@ -84,9 +84,11 @@ void hash(TrackInfo &track, Payload &payload, quint8 wanted, const QAtomicInt &c
         payload.ranges = meta.payloadLength() >= 1 ? meta.payloadRanges() : QList<ByteRange>();
         payload.known = true;
     }
-    // Without ranges the audio is the whole file, and its hash the whole-file hash.
+    // Without ranges the audio is the whole file, and its hash the whole-file hash. Reading the
+    // payload is reading nearly all of the file, so the whole-file hash comes along: a file that
+    // ends up in a group needs it, and would otherwise be read a second time.
     const bool audioIsWhole = wantAudio && payload.ranges.isEmpty();
-    const bool wantWhole = (wanted & TrackInfo::HasFullHash) || audioIsWhole;
+    const bool wantWhole = (wanted & TrackInfo::HasFullHash) || wantAudio;
     QString error;
     const Hasher::Digests d =
         Hasher::hashFile(track.path, wantAudio && !audioIsWhole ? payload.ranges : QList<ByteRange>(), wantWhole,
