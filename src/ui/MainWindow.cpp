@@ -42,6 +42,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -246,6 +247,7 @@ void MainWindow::buildUi()
     m_folderList = new QListWidget(left);
     m_folderList->setObjectName(QStringLiteral("folderList"));
     m_folderList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_folderList->setTextElideMode(Qt::ElideMiddle);
     leftLayout->addWidget(m_folderList, 1);
     auto *folderButtons = new QHBoxLayout;
     auto *addButton = new QPushButton(tr("Add..."), left);
@@ -271,6 +273,11 @@ void MainWindow::buildUi()
     m_filter->setPlaceholderText(tr("Artist, title, file name or folder..."));
     m_filter->setClearButtonEnabled(true);
     connect(m_filter, &QLineEdit::textChanged, this, &MainWindow::onFilterChanged);
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        m_filter->setFocus(Qt::ShortcutFocusReason);
+        m_filter->selectAll();
+    });
     filterRow->addWidget(m_filter, 1);
     rightLayout->addLayout(filterRow);
 
@@ -401,14 +408,16 @@ void MainWindow::buildUi()
 void MainWindow::addScanFolder(const QString &path)
 {
     const QFileInfo info(path);
-    const QString absolute = info.absoluteFilePath();
+    // Cleaned, so that "Music/" and "Music/../Music" are the folder already listed.
+    const QString absolute = QDir::cleanPath(info.absoluteFilePath());
     if (path.isEmpty() || absolute.isEmpty() || !info.isDir())
         return;
     for (int i = 0; i < m_folderList->count(); ++i) {
         if (m_folderList->item(i)->text() == absolute)
             return;
     }
-    m_folderList->addItem(absolute);
+    auto *item = new QListWidgetItem(absolute, m_folderList);
+    item->setToolTip(QDir::toNativeSeparators(absolute));
 }
 
 QStringList MainWindow::scanFolders() const

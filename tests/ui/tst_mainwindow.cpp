@@ -366,10 +366,23 @@ private slots:
         w.addScanFolder(m_work->filePath("music"));
         w.addScanFolder(m_work->filePath("Music"));
         w.addScanFolder(m_work->filePath("Music/../Music"));
+        w.addScanFolder(m_work->filePath("Music") + "/"); // a repeat, however it is typed
         w.addScanFolder(m_work->filePath("missing"));
         w.addScanFolder(m_lib + "/Studio/Morning.flac"); // a file, not a folder
         w.addScanFolder(QString());
         QCOMPARE(w.scanFolders(), QStringList({m_work->filePath("Music"), m_work->filePath("music")}));
+        // Long paths are cut in the middle, where the folders the librarian knows are least likely;
+        // the whole path is in the tool tip.
+        auto *list = w.findChild<QListWidget *>("folderList");
+        QVERIFY(list);
+        QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
+        QCOMPARE(list->item(0)->toolTip(), QDir::toNativeSeparators(m_work->filePath("Music")));
+        // Ctrl+F goes to the filter box.
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        list->setFocus();
+        QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(w.findChild<QLineEdit *>("filterBox")->hasFocus());
     }
 
     void startNeedsFolderAndMethod()
