@@ -1092,6 +1092,9 @@ void MainWindow::loadSettings()
     QSettings s;
     restoreGeometry(s.value(SettingsKeys::windowGeometry).toByteArray());
     restoreState(s.value(SettingsKeys::windowState).toByteArray());
+    if (auto *splitter = findChild<QSplitter *>(QStringLiteral("mainSplitter")))
+        splitter->restoreState(s.value(SettingsKeys::splitterState).toByteArray());
+    m_tree->header()->restoreState(s.value(SettingsKeys::resultColumns).toByteArray());
     for (const QString &folder : s.value(SettingsKeys::scanFolders).toStringList())
         addScanFolder(folder);
     m_options = SettingsKeys::readScanOptions(s, m_options);
@@ -1107,6 +1110,9 @@ void MainWindow::saveSettings()
     QSettings s;
     s.setValue(SettingsKeys::windowGeometry, saveGeometry());
     s.setValue(SettingsKeys::windowState, saveState());
+    if (auto *splitter = findChild<QSplitter *>(QStringLiteral("mainSplitter")))
+        s.setValue(SettingsKeys::splitterState, splitter->saveState());
+    s.setValue(SettingsKeys::resultColumns, m_tree->header()->saveState());
     s.setValue(SettingsKeys::scanFolders, scanFolders());
     SettingsKeys::writeScanOptions(s, m_options);
     s.setValue(SettingsKeys::quarantineRoot, m_quarantineRoot);

@@ -13,6 +13,8 @@ namespace SettingsKeys {
 
 inline const QString windowGeometry = QStringLiteral("window/geometry");
 inline const QString windowState = QStringLiteral("window/state");
+inline const QString splitterState = QStringLiteral("window/splitter");
+inline const QString resultColumns = QStringLiteral("window/resultColumns");
 inline const QString scanFolders = QStringLiteral("scan/folders");
 inline const QString detectIdentical = QStringLiteral("detect/identical");
 inline const QString detectSameAudio = QStringLiteral("detect/sameAudio");

@@ -22,6 +22,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QHeaderView>
+#include <QSplitter>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -1249,7 +1251,20 @@ private slots:
         QVERIFY(!View(w).player->isLinked());
         action(w, "Comparison Player")->setChecked(true);
         QVERIFY(View(w).player->isVisible());
+        // The librarian's column widths and the split between folders and results come back.
+        auto *splitter = w.findChild<QSplitter *>("mainSplitter");
+        auto *tree = w.findChild<QTreeView *>();
+        QVERIFY(splitter && tree);
+        splitter->setSizes({400, 700});
+        const QList<int> sizes = splitter->sizes();
+        tree->header()->resizeSection(0, 333);
         QVERIFY(w.close());
+        {
+            MainWindow again;
+            again.show();
+            QCOMPARE(again.findChild<QSplitter *>("mainSplitter")->sizes(), sizes);
+            QCOMPARE(again.findChild<QTreeView *>()->header()->sectionSize(0), 333);
+        }
 
         QSettings s;
         QCOMPARE(s.value("scan/folders").toStringList(), QStringList{m_lib});
