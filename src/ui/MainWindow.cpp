@@ -41,6 +41,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
@@ -311,6 +314,7 @@ void MainWindow::buildUi()
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({260, 900});
     setCentralWidget(splitter);
+    setAcceptDrops(true);
 
     // The player's actions.
     connect(m_playPauseAction, &QAction::triggered, m_player, &ComparePlayer::playPause);
@@ -569,6 +573,39 @@ void MainWindow::onLogMessage(const QString &message)
 {
     m_log->appendPlainText(
         QStringLiteral("[%1] %2").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), message));
+}
+
+namespace {
+
+// The local folders among dropped items; files and remote places are not scan roots.
+QStringList droppedFolders(const QMimeData *data)
+{
+    QStringList folders;
+    if (!data || !data->hasUrls())
+        return folders;
+    for (const QUrl &url : data->urls()) {
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir())
+            folders.append(url.toLocalFile());
+    }
+    return folders;
+}
+
+} // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedFolders(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QStringList folders = droppedFolders(event->mimeData());
+    if (folders.isEmpty())
+        return;
+    for (const QString &folder : folders)
+        addScanFolder(folder);
+    event->acceptProposedAction();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

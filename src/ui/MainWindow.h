@@ -73,6 +73,9 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // Folders dropped anywhere on the window join the folder list.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void buildActions();

@@ -22,6 +22,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QUrl>
+#include <QDragEnterEvent>
+#include <QMimeData>
 #include <QHeaderView>
 #include <QSplitter>
 #include <QMenu>
@@ -379,6 +382,23 @@ private slots:
         QVERIFY(list);
         QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
         QCOMPARE(list->item(0)->toolTip(), QDir::toNativeSeparators(m_work->filePath("Music")));
+        // Folders dropped on the window are added; a dropped file is no folder and is refused.
+        QMimeData dropped;
+        dropped.setUrls({QUrl::fromLocalFile(m_lib), QUrl::fromLocalFile(m_lib + "/Studio/Morning.flac")});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        enter.setAccepted(false);
+        QApplication::sendEvent(&w, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&w, &drop);
+        QCOMPARE(w.scanFolders(),
+                 QStringList({m_work->filePath("Music"), m_work->filePath("music"), QDir::cleanPath(m_lib)}));
+        QMimeData fileOnly;
+        fileOnly.setUrls({QUrl::fromLocalFile(m_lib + "/Studio/Morning.flac")});
+        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &fileOnly, Qt::LeftButton, Qt::NoModifier);
+        refused.setAccepted(false);
+        QApplication::sendEvent(&w, &refused);
+        QVERIFY(!refused.isAccepted());
         // Ctrl+F goes to the filter box.
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
