@@ -37,42 +37,11 @@ bool cancelled(const QAtomicInt *cancel)
     return cancel && cancel->loadRelaxed();
 }
 
-// Feeds up to `length` bytes from the current position in blocks of at most 1 MiB, so memory use
-// stays bounded whatever the size. False when a read failed (the end of the file is no failure).
-bool feedToEnd(QFile &f, qint64 length, Sha256 &hash, const QAtomicInt *cancel)
-{
-    QByteArray block(int(kBlockSize), Qt::Uninitialized);
-    qint64 remaining = length;
-    while (remaining >= 1) {
-        if (cancelled(cancel))
-            return true;
-        const qint64 got = f.read(block.data(), qMin(remaining, kBlockSize));
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        remaining -= got;
-        hash.addData(block.constData(), got);
-    }
-    return true;
-}
-
 } // namespace
 
 QString hashWholeFile(const QString &path, QString *error, const QAtomicInt *cancel)
 {
-    QFile f(path);
-    if (!openForHashing(f, path, error))
-        return {};
-    Sha256 hash;
-    if (!feedToEnd(f, std::numeric_limits<qint64>::max(), hash, cancel)) {
-        if (error)
-            *error = QObject::tr("Read error while hashing %1").arg(path);
-        return {};
-    }
-    if (cancelled(cancel))
-        return {};
-    return QString::fromLatin1(hash.result().toHex());
+    return hashFile(path, {}, true, error, cancel).whole;
 }
 
 QString hashRange(const QString &path, qint64 offset, qint64 length, QString *error)
@@ -82,47 +51,7 @@ QString hashRange(const QString &path, qint64 offset, qint64 length, QString *er
 
 QString hashRanges(const QString &path, const QList<ByteRange> &ranges, QString *error, const QAtomicInt *cancel)
 {
-    qint64 total = 0;
-    for (const ByteRange &r : ranges) {
-        if (r.length < 0 || (total += r.length) < 0)
-            return {};
-    }
-    if (total < 1)
-        return {};
-    QFile f(path);
-    if (!openForHashing(f, path, error))
-        return {};
-    Sha256 hash;
-    QByteArray block(int(kBlockSize), Qt::Uninitialized);
-    qint64 blockStart = -1;
-    qint64 blockSize = 0;
-    qint64 previousEnd = std::numeric_limits<qint64>::min();
-    for (const ByteRange &r : ranges) {
-        if (r.offset < previousEnd) // out of order or overlapping: not a layout any container has
-            return {};
-        previousEnd = r.offset + r.length;
-        qint64 pos = r.offset;
-        while (pos < previousEnd) {
-            if (pos < blockStart || pos >= blockStart + blockSize) {
-                if (cancelled(cancel))
-                    return {};
-                // A read error or the end of the file ends the hash where the readable bytes end.
-                if (!f.seek(pos)) {
-                    if (error && blockStart < 0)
-                        *error = QObject::tr("Cannot seek within %1").arg(path);
-                    return blockStart < 0 ? QString() : QString::fromLatin1(hash.result().toHex());
-                }
-                blockSize = f.read(block.data(), kBlockSize);
-                blockStart = pos;
-                if (blockSize < 1)
-                    return QString::fromLatin1(hash.result().toHex());
-            }
-            const qint64 n = qMin(previousEnd, blockStart + blockSize) - pos;
-            hash.addData(block.constData() + (pos - blockStart), n);
-            pos += n;
-        }
-    }
-    return QString::fromLatin1(hash.result().toHex());
+    return hashFile(path, ranges, false, error, cancel).payload;
 }
 
 Digests hashFile(const QString &path, const QList<ByteRange> &payload, bool wantWhole, QString *error,
@@ -130,6 +59,11 @@ Digests hashFile(const QString &path, const QList<ByteRange> &payload, bool want
 {
     qint64 payloadBytes = 0;
     qint64 previousEnd = 0;
+    if (!payload.isEmpty() && payload.first().offset < 0) {
+        if (error)
+            *error = QObject::tr("Cannot seek within %1").arg(path);
+        return {};
+    }
     for (const ByteRange &r : payload) {
         // Out of order, overlapping or negative: not a layout any container has.
         if (r.offset < previousEnd || r.length < 0 || r.offset > std::numeric_limits<qint64>::max() - r.length)
