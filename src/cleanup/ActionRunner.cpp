@@ -411,12 +411,25 @@ QStringList ActionRunner::manifests()
 
 namespace {
 
+bool cancelled(const QAtomicInt *cancel)
+{
+    return cancel && cancel->loadRelaxed();
+}
+
+void report(const ActionRunner::Progress &progress, const ActionRunner::Result &result, qsizetype total)
+{
+    if (progress)
+        progress(result.succeeded + result.failed, int(total));
+}
+
 // Recycle bin and permanent deletion: the operating system keeps no undo record of ours.
-ActionRunner::Result removeEach(const QStringList &paths, ActionRunner::Mode mode, const QAtomicInt *cancel)
+ActionRunner::Result removeEach(const QStringList &paths, ActionRunner::Mode mode, const QAtomicInt *cancel,
+                                const ActionRunner::Progress &progress)
 {
     ActionRunner::Result result;
     for (const QString &path : paths) {
-        if (cancel && cancel->loadRelaxed()) {
+        report(progress, result, paths.size());
+        if (cancelled(cancel)) {
             result.cancelled = true;
             break;
         }
@@ -450,6 +463,8 @@ ActionRunner::Result removeEach(const QStringList &paths, ActionRunner::Mode mod
             result.errors << failure;
         }
     }
+    if (!result.cancelled)
+        report(progress, result, paths.size());
     return result;
 }
 
@@ -492,10 +507,11 @@ void closeBatch(const Batch &batch, const QList<ManifestEntry> &moved, ActionRun
 } // namespace
 
 ActionRunner::Result ActionRunner::execute(const QStringList &paths, Mode mode, const QString &quarantineRoot,
-                                           const QStringList &roots, const QAtomicInt *cancel)
+                                           const QStringList &roots, const QAtomicInt *cancel,
+                                           const Progress &progress)
 {
     if (mode != Quarantine)
-        return removeEach(paths, mode, cancel);
+        return removeEach(paths, mode, cancel, progress);
 
     Result result;
     const QString stamp = QDateTime::currentDateTime().toString(kStampFormat);
@@ -512,8 +528,10 @@ ActionRunner::Result ActionRunner::execute(const QStringList &paths, Mode mode, 
     }
 
     QList<ManifestEntry> moved;
+    const qsizetype total = batch.planned.size();
     for (const ManifestEntry &entry : std::as_const(batch.planned)) {
-        if (cancel && cancel->loadRelaxed()) {
+        report(progress, result, total);
+        if (cancelled(cancel)) {
             result.cancelled = true;
             break;
         }
@@ -539,6 +557,8 @@ ActionRunner::Result ActionRunner::execute(const QStringList &paths, Mode mode, 
                                QJsonDocument(entryObject(moved.last())).toJson(QJsonDocument::Compact) + '\n',
                                nullptr);
     }
+    if (!result.cancelled)
+        report(progress, result, total);
     if (!batch.manifest.isEmpty())
         closeBatch(batch, moved, result);
     return result;
@@ -560,7 +580,8 @@ QString ActionRunner::describeManifest(const QString &manifestPath)
     return QObject::tr("%1 - %2 file(s)").arg(created, QString::number(count));
 }
 
-ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *error)
+ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *error, const QAtomicInt *cancel,
+                                        const Progress &progress)
 {
     Result result;
     QString why;
@@ -590,7 +611,16 @@ ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *er
     QList<UndoStep> steps;
     for (const QJsonValue &value : list.toArray())
         steps.append(planUndo(value.toObject(), batch, canonicalBatch, journalled, complete));
+    const auto total = std::count_if(steps.cbegin(), steps.cend(),
+                                     [](const UndoStep &step) { return step.kind != UndoStep::Skip; });
     for (const UndoStep &step : std::as_const(steps)) {
+        if (step.kind == UndoStep::Skip)
+            continue;
+        report(progress, result, total);
+        if (cancelled(cancel)) {
+            result.cancelled = true;
+            break;
+        }
         switch (step.kind) {
         case UndoStep::Skip:
             continue;
@@ -613,7 +643,10 @@ ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *er
         }
     }
 
-    if (result.failed == 0 && readable) {
+    if (!result.cancelled)
+        report(progress, result, total);
+    // A stopped undo leaves files in the batch folder, which only the manifest can find.
+    if (result.failed == 0 && readable && !result.cancelled) {
         QFile::remove(manifestPath);
         QFile::remove(journalPathOf(manifestPath));
     }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace rvw {
 
 // Carries out a clean-up on plain file paths: quarantine (recorded in an undo manifest),
@@ -31,6 +33,9 @@ public:
         bool cancelled = false; // the cancel flag ended the call; the files after it stayed
     };
 
+    // Told after each file is handled (moved, restored, or failed), on the calling thread.
+    using Progress = std::function<void(int done, int total)>;
+
     // Translated label of a mode; empty for an unknown number.
     static QString modeName(Mode mode);
     // "Ravelwick Quarantine" inside the documents folder.
@@ -47,7 +52,8 @@ public:
     // moved. When the manifest cannot be created nothing moves. A set cancel flag stops the
     // call between two files.
     static Result execute(const QStringList &paths, Mode mode, const QString &quarantineRoot,
-                          const QStringList &roots, const QAtomicInt *cancel = nullptr);
+                          const QStringList &roots, const QAtomicInt *cancel = nullptr,
+                          const Progress &progress = {});
 
     // "<created> - <n> file(s)", or the manifest's file name when it cannot be opened.
     static QString describeManifest(const QString &manifestPath);
@@ -57,8 +63,10 @@ public:
     // batch folder to an absolute path; any other entry is refused on its own. An entry whose
     // file is already back in its place counts as restored. The manifest is deleted only when
     // no entry failed, so a later attempt can finish the rest. An unreadable manifest gives an
-    // all-zero result and, when `error` is given, "Cannot read manifest: ..." in it.
-    static Result undo(const QString &manifestPath, QString *error = nullptr);
+    // all-zero result and, when `error` is given, "Cannot read manifest: ..." in it. A set
+    // cancel flag stops between two files and keeps the manifest for the rest.
+    static Result undo(const QString &manifestPath, QString *error = nullptr, const QAtomicInt *cancel = nullptr,
+                       const Progress &progress = {});
 };
 
 } // namespace rvw

@@ -484,9 +484,13 @@ private slots:
             }
             return 0;
         });
-        const auto r = ActionRunner::execute(sources, ActionRunner::Quarantine, quarantine(), {lib}, &cancel);
+        QStringList told;
+        const auto tell = [&told](int done, int total) { told << QStringLiteral("%1/%2").arg(done).arg(total); };
+        const auto r =
+            ActionRunner::execute(sources, ActionRunner::Quarantine, quarantine(), {lib}, &cancel, tell);
         FileOps::setFaultHook({});
         QCOMPARE(manifestsSeen, (QStringList{"3 planned, complete 0", "3 planned, complete 0"}));
+        QCOMPARE(told, (QStringList{"0/3", "1/3", "2/3"}));
         QVERIFY(r.cancelled);
         QCOMPARE(r.succeeded, 2);
         QVERIFY(r.manifestComplete);
@@ -494,7 +498,23 @@ private slots:
         QCOMPARE(manifest.value("entries").toArray().size(), 2);
         QVERIFY(manifest.value("complete").toBool());
         QVERIFY(QFileInfo::exists(sources.at(2)));
-        QCOMPARE(ActionRunner::undo(r.manifestPath).succeeded, 2);
+
+        // An undo stopped after its first file keeps the manifest, and a second one finishes.
+        told.clear();
+        cancel.storeRelaxed(0);
+        const auto stopAfterOne = [&](int done, int total) {
+            tell(done, total);
+            if (done == 1)
+                cancel.storeRelaxed(1);
+        };
+        const auto partly = ActionRunner::undo(r.manifestPath, nullptr, &cancel, stopAfterOne);
+        QVERIFY(partly.cancelled);
+        QCOMPARE(partly.succeeded, 1);
+        QCOMPARE(told, (QStringList{"0/2", "1/2"}));
+        QVERIFY(QFileInfo::exists(r.manifestPath));
+        const auto rest = ActionRunner::undo(r.manifestPath);
+        QCOMPARE(rest.succeeded, 2);
+        QVERIFY(!QFileInfo::exists(r.manifestPath));
         verifyEachFileOnce();
     }
 
