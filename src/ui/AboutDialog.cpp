@@ -88,7 +88,7 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
     layout->addSpacing(12);
     auto *row = new QHBoxLayout;
     row->addStretch(1);
-    auto *ok = new QPushButton(tr("OK"), this);
+    auto *ok = new QPushButton(tr("&OK"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
     ok->setMinimumWidth(96);

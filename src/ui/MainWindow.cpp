@@ -9,6 +9,7 @@
 #include "scan/ScanController.h"
 #include "ui/AboutDialog.h"
 #include "ui/ComparePlayer.h"
+#include "ui/RemovalFlow.h"
 #include "ui/ResultsModel.h"
 #include "ui/SettingsDialog.h"
 #include "ui/SettingsKeys.h"
@@ -25,6 +26,8 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -37,13 +40,11 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QMimeData>
 #include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
@@ -68,27 +69,6 @@ using Results::formatDuration;
 constexpr int kLogBlocks = 5000;
 constexpr int kStartupCheckDelayMs = 2500;
 constexpr int kSummaryDelayMs = 150;
-
-// Shown while synchronous file work runs on the user-interface thread.
-class WaitCursor
-{
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor &) = delete;
-    WaitCursor &operator=(const WaitCursor &) = delete;
-};
-
-QString quarantineHint(const QString &root, bool withUndoLine)
-{
-    if (withUndoLine)
-        return MainWindow::tr(
-                   "<span style='color:#5b6b80'>Files keep their folder structure under<br>%1<br>and "
-                   "can be restored with Tools &rarr; Undo Previous Clean-up.</span>")
-            .arg(root.toHtmlEscaped());
-    return MainWindow::tr("<span style='color:#5b6b80'>Files keep their folder structure under<br>%1</span>")
-        .arg(root.toHtmlEscaped());
-}
 
 // What a report is written as, and where. A name ending in a report suffix decides the format
 // itself: a file called .csv holding HTML would open in the wrong program. Any other name gets
@@ -115,7 +95,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setWindowTitle(AppInfo::applicationName());
     setWindowIcon(QIcon(QStringLiteral(":/icons/appicon.png")));
-    m_quarantineRoot = ActionRunner::defaultQuarantineRoot();
+    m_removal = std::make_unique<RemovalFlow>(this, [this](const QString &line) { onLogMessage(line); });
 
     m_summaryTimer = new QTimer(this);
     m_summaryTimer->setSingleShot(true);
@@ -186,56 +166,56 @@ void MainWindow::buildActions()
         return action;
     };
 
-    m_addFolderAction = make(tr("Add Folder..."), QStyle::SP_DirOpenIcon);
+    m_addFolderAction = make(tr("&Add Folder..."), QStyle::SP_DirOpenIcon);
     m_addFolderAction->setShortcut(QKeySequence::Open);
     connect(m_addFolderAction, &QAction::triggered, this, &MainWindow::onAddFolder);
-    m_removeFolderAction = make(tr("Remove Folder"), QStyle::SP_TrashIcon);
+    m_removeFolderAction = make(tr("&Remove Folder"), QStyle::SP_TrashIcon);
     connect(m_removeFolderAction, &QAction::triggered, this, &MainWindow::onRemoveFolder);
-    m_startAction = make(tr("Start Scan"), QStyle::SP_MediaPlay);
+    m_startAction = make(tr("&Start Scan"), QStyle::SP_MediaPlay);
     m_startAction->setShortcut(QKeySequence(Qt::Key_F5));
     connect(m_startAction, &QAction::triggered, this, &MainWindow::onStartScan);
-    m_stopAction = make(tr("Stop"), QStyle::SP_MediaStop);
+    m_stopAction = make(tr("S&top"), QStyle::SP_MediaStop);
     m_stopAction->setEnabled(false);
     connect(m_stopAction, &QAction::triggered, this, &MainWindow::onStopScan);
-    m_selectDuplicatesAction = make(tr("Select All Duplicates"));
+    m_selectDuplicatesAction = make(tr("Select &All Duplicates"));
     m_selectDuplicatesAction->setToolTip(tr("Tick every copy except the one chosen to keep."));
     connect(m_selectDuplicatesAction, &QAction::triggered, this, &MainWindow::onSelectDuplicates);
-    m_clearSelectionAction = make(tr("Clear Selection"));
+    m_clearSelectionAction = make(tr("&Clear Selection"));
     connect(m_clearSelectionAction, &QAction::triggered, this, &MainWindow::onClearSelection);
-    m_invertSelectionAction = make(tr("Invert Selection"));
+    m_invertSelectionAction = make(tr("&Invert Selection"));
     connect(m_invertSelectionAction, &QAction::triggered, this, &MainWindow::onInvertSelection);
-    m_removeSelectedAction = make(tr("Remove Selected..."), QStyle::SP_DialogDiscardButton);
+    m_removeSelectedAction = make(tr("&Remove Selected..."), QStyle::SP_DialogDiscardButton);
     connect(m_removeSelectedAction, &QAction::triggered, this, &MainWindow::onRemoveSelected);
-    m_undoAction = make(tr("Undo Previous Clean-up..."), QStyle::SP_ArrowBack);
+    m_undoAction = make(tr("&Undo Previous Clean-up..."), QStyle::SP_ArrowBack);
     connect(m_undoAction, &QAction::triggered, this, &MainWindow::onUndoPrevious);
-    m_exportAction = make(tr("Export Report..."), QStyle::SP_DialogSaveButton);
+    m_exportAction = make(tr("&Export Report..."), QStyle::SP_DialogSaveButton);
     m_exportAction->setShortcut(QKeySequence::Save);
     connect(m_exportAction, &QAction::triggered, this, &MainWindow::onExportReport);
-    m_settingsAction = make(tr("Settings..."), QStyle::SP_FileDialogDetailedView);
+    m_settingsAction = make(tr("&Settings..."), QStyle::SP_FileDialogDetailedView);
     connect(m_settingsAction, &QAction::triggered, this, &MainWindow::onSettings);
-    m_checkUpdatesAction = make(tr("Check for Updates..."));
+    m_checkUpdatesAction = make(tr("Check for &Updates..."));
     connect(m_checkUpdatesAction, &QAction::triggered, this, &MainWindow::onCheckForUpdates);
-    m_aboutAction = make(tr("About %1").arg(AppInfo::applicationName()));
+    m_aboutAction = make(tr("&About %1").arg(AppInfo::applicationName()));
     connect(m_aboutAction, &QAction::triggered, this, &MainWindow::onAbout);
 
     // The player's actions are connected once the player exists (buildUi).
-    m_playPauseAction = make(tr("Play / Pause"));
+    m_playPauseAction = make(tr("&Play / Pause"));
     m_playPauseAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Space")));
-    m_playerStopAction = make(tr("Stop"));
-    m_deckAAction = make(tr("Listen to Deck A"));
+    m_playerStopAction = make(tr("&Stop"));
+    m_deckAAction = make(tr("Listen to Deck &A"));
     m_deckAAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+1")));
-    m_deckBAction = make(tr("Listen to Deck B"));
+    m_deckBAction = make(tr("Listen to Deck &B"));
     m_deckBAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+2")));
-    m_swapAction = make(tr("Switch A / B"));
+    m_swapAction = make(tr("S&witch A / B"));
     m_swapAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+3")));
     m_swapAction->setToolTip(tr("Cut between the two decks without losing your place."));
-    m_linkAction = make(tr("Keep Decks in Sync"));
+    m_linkAction = make(tr("&Keep Decks in Sync"));
     m_linkAction->setCheckable(true);
     m_linkAction->setChecked(true);
-    m_showPlayerAction = make(tr("Comparison Player"));
+    m_showPlayerAction = make(tr("Comparison &Player"));
     m_showPlayerAction->setCheckable(true);
     m_showPlayerAction->setChecked(true);
-    m_exitAction = make(tr("Exit"));
+    m_exitAction = make(tr("E&xit"));
     m_exitAction->setShortcut(QKeySequence::Quit);
     connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
 }
@@ -253,9 +233,9 @@ void MainWindow::buildUi()
     m_folderList->setTextElideMode(Qt::ElideMiddle);
     leftLayout->addWidget(m_folderList, 1);
     auto *folderButtons = new QHBoxLayout;
-    auto *addButton = new QPushButton(tr("Add..."), left);
+    auto *addButton = new QPushButton(tr("A&dd..."), left);
     connect(addButton, &QPushButton::clicked, this, &MainWindow::onAddFolder);
-    auto *removeButton = new QPushButton(tr("Remove"), left);
+    auto *removeButton = new QPushButton(tr("Re&move"), left);
     connect(removeButton, &QPushButton::clicked, this, &MainWindow::onRemoveFolder);
     folderButtons->addWidget(addButton);
     folderButtons->addWidget(removeButton);
@@ -270,8 +250,10 @@ void MainWindow::buildUi()
     connect(m_player, &ComparePlayer::logMessage, this, &MainWindow::onLogMessage);
     rightLayout->addWidget(m_player);
     auto *filterRow = new QHBoxLayout;
-    filterRow->addWidget(new QLabel(tr("Filter:"), right));
+    auto *filterLabel = new QLabel(tr("Fi&lter:"), right);
+    filterRow->addWidget(filterLabel);
     m_filter = new QLineEdit(right);
+    filterLabel->setBuddy(m_filter);
     m_filter->setObjectName(QStringLiteral("filterBox"));
     m_filter->setPlaceholderText(tr("Artist, title, file name or folder..."));
     m_filter->setClearButtonEnabled(true);
@@ -351,6 +333,7 @@ void MainWindow::buildUi()
     file->addAction(m_exitAction);
     QMenu *view = menuBar()->addMenu(tr("&View"));
     view->addAction(m_showPlayerAction);
+    dock->toggleViewAction()->setText(tr("Activity &Log"));
     view->addAction(dock->toggleViewAction());
     QMenu *scan = menuBar()->addMenu(tr("&Scan"));
     scan->addAction(m_startAction);
@@ -451,7 +434,7 @@ ScanOptions MainWindow::currentOptions() const
 {
     ScanOptions o = m_options;
     o.folders = scanFolders();
-    o.quarantineRoot = m_quarantineRoot;
+    o.quarantineRoot = m_removal->quarantineRoot();
     return o;
 }
 
@@ -826,8 +809,7 @@ void MainWindow::onRemoveSelected()
     }
     // Checked against the disk as it is now: a copy to keep may have been moved or changed
     // since the scan, and then its group must not lose the others.
-    const RemovalGuard::Plan plan =
-        RemovalGuard::plan(Results::removalGroups(*m_model, m_tracks, m_groups));
+    const RemovalGuard::Plan plan = RemovalGuard::plan(Results::removalGroups(*m_model, m_tracks, m_groups));
     if (!plan.refused.isEmpty()) {
         const int row = plan.refused.first();
         QStandardItem *group = m_model->item(row, 0);
@@ -859,93 +841,8 @@ void MainWindow::onRemoveSelected()
         onLogMessage(note);
     if (plan.paths.isEmpty())
         return;
-    const QStringList &paths = plan.paths;
-    const qint64 bytes = plan.bytes;
-
-    QDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("removeDialog"));
-    dialog.setWindowTitle(tr("Remove duplicates"));
-    auto *layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(
-        tr("<b>%1 file(s) selected, freeing %2.</b>").arg(paths.size()).arg(formatBytes(bytes)), &dialog));
-    // Ticks survive filtering, so the user may be about to remove files the tree does not show.
-    if (const int hidden = hiddenTickedCount(); hidden > 0) {
-        auto *hiddenNote =
-            new QLabel(tr("%n of the ticked files are hidden by the filter.", nullptr, hidden), &dialog);
-        hiddenNote->setObjectName(QStringLiteral("hiddenTicked"));
-        layout->addWidget(hiddenNote);
-    }
-    auto *box = new QGroupBox(tr("What should happen to them?"), &dialog);
-    auto *boxLayout = new QVBoxLayout(box);
-    auto *quarantine = new QRadioButton(tr("Move to quarantine folder (recommended)"), box);
-    quarantine->setObjectName(QStringLiteral("modeQuarantine"));
-    quarantine->setChecked(true);
-    auto *hint = new QLabel(quarantineHint(m_quarantineRoot, true), box);
-    hint->setObjectName(QStringLiteral("quarantineHint"));
-    hint->setWordWrap(true);
-    auto *recycle = new QRadioButton(tr("Move to the recycle bin"), box);
-    recycle->setObjectName(QStringLiteral("modeRecycle"));
-    auto *erase = new QRadioButton(tr("Delete permanently (cannot be undone)"), box);
-    erase->setObjectName(QStringLiteral("modeDelete"));
-    boxLayout->addWidget(quarantine);
-    boxLayout->addWidget(hint);
-    boxLayout->addWidget(recycle);
-    boxLayout->addWidget(erase);
-    layout->addWidget(box);
-    auto *change = new QPushButton(tr("Change quarantine folder..."), &dialog);
-    change->setObjectName(QStringLiteral("changeQuarantine"));
-    connect(change, &QPushButton::clicked, &dialog, [this, hint, &dialog] {
-        const QString folder = QFileDialog::getExistingDirectory(&dialog, tr("Choose a quarantine folder"),
-                                                                 m_quarantineRoot, QFileDialog::ShowDirsOnly);
-        if (folder.isEmpty())
-            return;
-        m_quarantineRoot = folder;
-        hint->setText(quarantineHint(folder, false));
-    });
-    layout->addWidget(change);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    buttons->button(QDialogButtonBox::Ok)->setText(tr("Remove"));
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    if (dialog.exec() != QDialog::Accepted)
+    if (!m_removal->remove(plan.paths, plan.bytes, hiddenTickedCount(), currentOptions().folders))
         return;
-
-    ActionRunner::Mode mode = ActionRunner::Quarantine;
-    if (recycle->isChecked()) {
-        mode = ActionRunner::RecycleBin;
-    } else if (erase->isChecked()) {
-        const auto answer = QMessageBox::warning(
-            this, tr("Permanent deletion"),
-            tr("%1 file(s) will be deleted permanently and cannot be recovered.\n\nAre you certain?")
-                .arg(paths.size()),
-            QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel);
-        if (answer != QMessageBox::Yes)
-            return;
-        mode = ActionRunner::Delete;
-    }
-
-    ActionRunner::Result result;
-    {
-        WaitCursor wait;
-        result = ActionRunner::execute(paths, mode, m_quarantineRoot, currentOptions().folders);
-    }
-    onLogMessage(tr("%1: %2 succeeded, %3 failed, %4 freed.")
-                     .arg(ActionRunner::modeName(mode))
-                     .arg(result.succeeded)
-                     .arg(result.failed)
-                     .arg(formatBytes(result.bytesFreed)));
-    for (const QString &e : result.errors)
-        onLogMessage(e);
-
-    QString text =
-        tr("Removed %1 file(s), freeing %2.").arg(result.succeeded).arg(formatBytes(result.bytesFreed));
-    if (result.failed > 0)
-        text += tr("\n\n%1 file(s) could not be removed - see the Activity Log.").arg(result.failed);
-    if (!result.manifestPath.isEmpty())
-        text += tr("\n\nThis clean-up can be reversed from Tools > Undo Previous Clean-up.");
-    QMessageBox::information(this, tr("Clean-up complete"), text);
-
     Results::pruneMissing(*m_model, m_tracks);
     if (m_player->hasAudio(ComparePlayer::A))
         m_player->clearDeck(ComparePlayer::A);
@@ -956,56 +853,12 @@ void MainWindow::onRemoveSelected()
 
 void MainWindow::onUndoPrevious()
 {
-    const QStringList list = ActionRunner::manifests();
-    if (list.isEmpty()) {
-        QMessageBox::information(
-            this, tr("Nothing to undo"),
-            tr("No reversible clean-ups have been recorded.\n\nOnly quarantine moves can be "
-               "undone; recycle bin and permanent deletions are handled by the operating "
-               "system."));
-        return;
-    }
-    QStringList labels;
-    for (const QString &m : list)
-        labels << ActionRunner::describeManifest(m);
-    bool ok = false;
-    const QString choice = QInputDialog::getItem(
-        this, tr("Undo previous clean-up"), tr("Select the clean-up to reverse:"), labels, 0, false, &ok);
-    if (!ok || choice.isEmpty())
-        return;
-    const int chosen = int(labels.indexOf(choice));
-    if (chosen < 0)
-        return;
-
-    QString error;
-    ActionRunner::Result result;
-    {
-        WaitCursor wait;
-        result = ActionRunner::undo(list.at(chosen), &error);
-    }
-    if (!error.isEmpty())
-        onLogMessage(error);
-    for (const QString &e : result.errors)
-        onLogMessage(e);
-    onLogMessage(tr("Undo: %1 restored, %2 failed.").arg(result.succeeded).arg(result.failed));
-    if (result.succeeded > 0 && !m_groups.isEmpty()) {
+    if (m_removal->undo() > 0 && !m_groups.isEmpty()) {
         // Restored copies are duplicates again: the result is shown anew, less what is still gone.
         populateResults();
         Results::pruneMissing(*m_model, m_tracks);
         updateSummary();
     }
-    if (!error.isEmpty() && result.succeeded == 0 && result.failed == 0) {
-        // The undo record itself could not be used: "Undo complete" would claim a success. The
-        // record is kept, so nothing is lost and the files can still be found through it.
-        QMessageBox::warning(this, tr("Undo failed"), error);
-        return;
-    }
-    QMessageBox::information(
-        this, tr("Undo complete"),
-        result.failed == 0 ? tr("Restored %1 file(s) to their original locations.").arg(result.succeeded)
-                           : tr("Restored %1 file(s); %2 could not be restored. See the Activity Log.")
-                                 .arg(result.succeeded)
-                                 .arg(result.failed));
 }
 
 // ---- context menu ----
@@ -1135,7 +988,8 @@ void MainWindow::loadSettings()
     for (const QString &folder : s.value(SettingsKeys::scanFolders).toStringList())
         addScanFolder(folder);
     m_options = SettingsKeys::readScanOptions(s, m_options);
-    m_quarantineRoot = s.value(SettingsKeys::quarantineRoot, m_quarantineRoot).toString();
+    m_removal->setQuarantineRoot(
+        s.value(SettingsKeys::quarantineRoot, m_removal->quarantineRoot()).toString());
     const bool showPlayer = s.value(SettingsKeys::showPlayer, true).toBool();
     m_showPlayerAction->setChecked(showPlayer);
     m_player->setVisible(showPlayer);
@@ -1152,7 +1006,7 @@ void MainWindow::saveSettings()
     s.setValue(SettingsKeys::resultColumns, m_tree->header()->saveState());
     s.setValue(SettingsKeys::scanFolders, scanFolders());
     SettingsKeys::writeScanOptions(s, m_options);
-    s.setValue(SettingsKeys::quarantineRoot, m_quarantineRoot);
+    s.setValue(SettingsKeys::quarantineRoot, m_removal->quarantineRoot());
     s.setValue(SettingsKeys::showPlayer, m_showPlayerAction->isChecked());
     s.setValue(SettingsKeys::linkedDecks, m_linkAction->isChecked());
 }

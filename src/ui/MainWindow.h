@@ -7,6 +7,8 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <memory>
+
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -23,6 +25,7 @@ class QTreeView;
 namespace rvw {
 
 class ComparePlayer;
+class RemovalFlow;
 class ScanController;
 
 // The application's single window: folders, scan flow, results tree, removal and undo,
@@ -119,7 +122,7 @@ private:
     // What the last scan's discovery could not check, for the summary; empty when nothing.
     QString m_discoveryGaps;
     ScanOptions m_options;
-    QString m_quarantineRoot;
+    std::unique_ptr<RemovalFlow> m_removal;
     QThread *m_scanThread = nullptr;
     ScanController *m_controller = nullptr;
     UpdateChecker *m_updateChecker = nullptr;

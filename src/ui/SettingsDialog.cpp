@@ -75,10 +75,10 @@ SettingsDialog::SettingsDialog(const ScanOptions &options, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     auto *tabs = new QTabWidget(this);
     tabs->setObjectName(QStringLiteral("settingsTabs"));
-    tabs->addTab(buildDetectionTab(), tr("Detection"));
-    tabs->addTab(buildFilesTab(), tr("Files"));
-    tabs->addTab(buildPerformanceTab(), tr("Performance"));
-    tabs->addTab(buildUpdatesTab(), tr("Updates"));
+    tabs->addTab(buildDetectionTab(), tr("&Detection"));
+    tabs->addTab(buildFilesTab(), tr("&Files"));
+    tabs->addTab(buildPerformanceTab(), tr("&Performance"));
+    tabs->addTab(buildUpdatesTab(), tr("&Updates"));
     layout->addWidget(tabs);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -94,19 +94,19 @@ QWidget *SettingsDialog::buildDetectionTab()
 
     auto *methods = new QGroupBox(tr("Detection methods"), tab);
     auto *methodsLayout = new QVBoxLayout(methods);
-    m_identical = checkBox(tr("Identical files (SHA-256 of the whole file)"),
+    m_identical = checkBox(tr("&Identical files (SHA-256 of the whole file)"),
                            QStringLiteral("detectIdentical"), m_options.detectIdentical, methods);
     m_identical->setToolTip(tr("Fastest and completely certain. Catches straight copies."));
-    m_sameAudio = checkBox(tr("Same audio, different tags"), QStringLiteral("detectSameAudio"),
+    m_sameAudio = checkBox(tr("Same audio, different &tags"), QStringLiteral("detectSameAudio"),
                            m_options.detectSameAudio, methods);
     m_sameAudio->setToolTip(tr("Hashes only the audio payload, ignoring ID3 tags and artwork, so a retagged "
                                "copy is still recognised."));
-    m_acoustic = checkBox(tr("Acoustic fingerprint (same recording, re-encoded)"),
+    m_acoustic = checkBox(tr("Acoustic fingerprint (same &recording, re-encoded)"),
                           QStringLiteral("detectAcoustic"), m_options.detectAcoustic, methods);
     m_acoustic->setToolTip(
         tr("Decodes and fingerprints each file locally. Slower on the first pass, but catches "
            "the same track ripped at a different bitrate. No online service is used."));
-    m_metadata = checkBox(tr("Matching artist, title and duration"), QStringLiteral("detectMetadata"),
+    m_metadata = checkBox(tr("&Matching artist, title and duration"), QStringLiteral("detectMetadata"),
                           m_options.detectMetadata, methods);
     m_metadata->setToolTip(
         tr("Broadest and least certain. Will flag legitimately different versions, so always "
@@ -184,10 +184,10 @@ QWidget *SettingsDialog::buildFilesTab()
         tr("Station idents, stings and beds are short and repetitive; excluding them keeps "
            "the results readable."));
     form->addRow(tr("Ignore audio shorter than:"), m_minSeconds);
-    m_hidden = checkBox(tr("Include hidden files and folders"), QStringLiteral("includeHidden"),
+    m_hidden = checkBox(tr("Include &hidden files and folders"), QStringLiteral("includeHidden"),
                         m_options.includeHidden, tab);
     form->addRow(m_hidden);
-    m_symlinks = checkBox(tr("Follow symbolic links and junctions"), QStringLiteral("followSymlinks"),
+    m_symlinks = checkBox(tr("Follow symbolic &links and junctions"), QStringLiteral("followSymlinks"),
                           m_options.followSymlinks, tab);
     form->addRow(m_symlinks);
     return tab;
@@ -216,14 +216,14 @@ QWidget *SettingsDialog::buildPerformanceTab()
         tr("How much of each file to analyse. Two minutes is ample for songs; raise "
            "it for long-form programmes."));
     form->addRow(tr("Audio analysed per file:"), m_fingerprintSeconds);
-    m_useCache = checkBox(tr("Remember analysis results between scans"), QStringLiteral("useCache"),
+    m_useCache = checkBox(tr("R&emember analysis results between scans"), QStringLiteral("useCache"),
                           m_options.useCache, tab);
     form->addRow(m_useCache);
     m_cacheStatus = new QLabel(cacheStatusText(), tab);
     m_cacheStatus->setObjectName(QStringLiteral("cacheStatus"));
     m_cacheStatus->setWordWrap(true);
     form->addRow(tr("Cache status:"), m_cacheStatus);
-    m_clearCache = new QPushButton(tr("Clear cache"), tab);
+    m_clearCache = new QPushButton(tr("C&lear cache"), tab);
     m_clearCache->setObjectName(QStringLiteral("clearCache"));
     connect(m_clearCache, &QPushButton::clicked, this, [this] {
         emit clearCacheRequested();
@@ -239,7 +239,7 @@ QWidget *SettingsDialog::buildUpdatesTab()
     auto *tab = new QWidget;
     auto *form = new QFormLayout(tab);
     const QSettings settings;
-    m_checkOnStartup = checkBox(tr("Check for updates when %1 starts").arg(AppInfo::applicationName()),
+    m_checkOnStartup = checkBox(tr("Check for updates when %1 &starts").arg(AppInfo::applicationName()),
                                 QStringLiteral("checkOnStartup"),
                                 settings.value(SettingsKeys::checkOnStartup, true).toBool(), tab);
     form->addRow(m_checkOnStartup);
@@ -254,7 +254,7 @@ QWidget *SettingsDialog::buildUpdatesTab()
     form->addRow(lastChecked);
     const QString skipped = UpdateChecker::skippedVersion();
     if (!skipped.isEmpty()) {
-        auto *unskip = new QPushButton(tr("Stop skipping version %1").arg(skipped), tab);
+        auto *unskip = new QPushButton(tr("Stop skipping &version %1").arg(skipped), tab);
         unskip->setObjectName(QStringLiteral("stopSkipping"));
         connect(unskip, &QPushButton::clicked, unskip, [unskip] {
             UpdateChecker::setSkippedVersion(QString());

@@ -95,7 +95,7 @@ UpdateDialog::UpdateDialog(const UpdateChecker::Release &release, QWidget *paren
 
     auto *row = new QHBoxLayout;
     if (!critical) {
-        auto *skip = new QPushButton(tr("Skip This Version"), this);
+        auto *skip = new QPushButton(tr("&Skip This Version"), this);
         skip->setObjectName(QStringLiteral("skipButton"));
         connect(skip, &QPushButton::clicked, this, [this] {
             UpdateChecker::setSkippedVersion(m_release.version);
@@ -106,11 +106,11 @@ UpdateDialog::UpdateDialog(const UpdateChecker::Release &release, QWidget *paren
         UpdateChecker::setSkippedVersion(QString());
     }
     row->addStretch(1);
-    auto *later = new QPushButton(tr("Remind me later"), this);
+    auto *later = new QPushButton(tr("Remind me &later"), this);
     later->setObjectName(QStringLiteral("laterButton"));
     connect(later, &QPushButton::clicked, this, &QDialog::reject);
     row->addWidget(later);
-    auto *download = new QPushButton(tr("Download..."), this);
+    auto *download = new QPushButton(tr("&Download..."), this);
     download->setObjectName(QStringLiteral("downloadButton"));
     download->setDefault(true);
     download->setEnabled(isWebAddress(release.downloadUrl));

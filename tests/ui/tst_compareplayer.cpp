@@ -354,6 +354,40 @@ private slots:
         QCOMPARE(changed.count(), 2);
     }
 
+    // Every key of the console and both waveforms are reached with Tab, left to right as they
+    // stand, and pressed from the keyboard as a button would be.
+    void keyboardReachesEveryControl()
+    {
+        ComparePlayer p;
+        p.show();
+        QVERIFY(QTest::qWaitForWindowActive(&p));
+        QStringList chain;
+        QWidget *w = &p;
+        for (int guard = 0; guard < 100; ++guard) {
+            w = w->nextInFocusChain();
+            if (w == &p)
+                break;
+            if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible())
+                chain << w->objectName();
+        }
+        QCOMPARE(chain, (QStringList{"scrubberA", "monitorA", "monitorB", "playLamp", "stopLamp", "linkLamp",
+                                     "levelLamp", "scrubberB"}));
+
+        const auto press = [&p](const char *name, Qt::Key key) {
+            auto *lamp = p.findChild<rvw::vfd::Lamp *>(name);
+            lamp->setFocus();
+            QTest::keyClick(lamp, key);
+        };
+        press("monitorB", Qt::Key_Space);
+        QCOMPARE(p.activeDeck(), ComparePlayer::B);
+        press("linkLamp", Qt::Key_Return);
+        QVERIFY(!p.isLinked());
+        press("levelLamp", Qt::Key_Space);
+        QVERIFY(p.isLevelMatched());
+        press("monitorA", Qt::Key_A); // not a key that presses
+        QCOMPARE(p.activeDeck(), ComparePlayer::B);
+    }
+
     void emptyPlayer()
     {
         ComparePlayer p;
@@ -556,6 +590,12 @@ private slots:
         QTest::mouseClick(p.findChild<rvw::vfd::Lamp *>("linkLamp"), Qt::LeftButton);
         QVERIFY(p.isLinked());
         QTRY_VERIFY_WITH_TIMEOUT(b.player->position() >= 3500, 5000);
+
+        // From the keyboard: Home goes back to the start, Right steps on by 5 s.
+        QTest::keyClick(a.scrubber, Qt::Key_Home);
+        QTRY_VERIFY_WITH_TIMEOUT(a.player->position() < 500 && b.player->position() < 500, 5000);
+        QTest::keyClick(a.scrubber, Qt::Key_Right);
+        QTRY_VERIFY_WITH_TIMEOUT(a.player->position() >= 4500 && b.player->position() >= 4500, 5000);
     }
 
     void driftIsCorrected()

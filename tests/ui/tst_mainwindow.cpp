@@ -1,11 +1,13 @@
 #include "app/AppInfo.h"
 #include "app/Platform.h"
 #include "cleanup/ActionRunner.h"
+#include "cleanup/FileOps.h"
 #include "scan/CacheDatabase.h"
 #include "support/AudioFixtures.h"
 #include "ui/ComparePlayer.h"
 #include "ui/DialogDriver.h"
 #include "ui/MainWindow.h"
+#include "ui/Mnemonics.h"
 #include "ui/ResultsModel.h"
 #include "ui/SettingsDialog.h"
 #include "ui/UpdateDialog.h"
@@ -16,24 +18,24 @@
 #include <QDialogButtonBox>
 #include <QDirIterator>
 #include <QDockWidget>
+#include <QDragEnterEvent>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QInputDialog>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QUrl>
-#include <QDragEnterEvent>
-#include <QMimeData>
-#include <QHeaderView>
-#include <QSplitter>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSemaphore>
 #include <QSettings>
+#include <QSplitter>
 #include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -42,6 +44,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QTreeView>
+#include <QUrl>
 
 using namespace rvw;
 using rvwtest::DialogDriver;
@@ -53,7 +56,7 @@ constexpr int kScanTimeoutMs = 90000;
 QAction *action(QWidget &w, const QString &text)
 {
     for (QAction *a : w.findChildren<QAction *>()) {
-        if (a->text() == text)
+        if (QString(a->text()).remove(QLatin1Char('&')) == text)
             return a;
     }
     qWarning("no action %s", qPrintable(text));
@@ -331,7 +334,7 @@ private slots:
             QVERIFY2(action(w, t), qPrintable(t));
         int stops = 0;
         for (QAction *a : w.findChildren<QAction *>())
-            stops += a->text() == "Stop" ? 1 : 0;
+            stops += QString(a->text()).remove(QLatin1Char('&')) == "Stop" ? 1 : 0;
         QCOMPARE(stops, 2);
         QCOMPARE(action(w, "Start Scan")->shortcut(), QKeySequence(Qt::Key_F5));
         QCOMPARE(action(w, "Switch A / B")->shortcut(), QKeySequence("Ctrl+3"));
@@ -345,10 +348,19 @@ private slots:
         QVERIFY(!action(w, "Keep Decks in Sync")->isChecked());
         player->setLinked(true);
         QVERIFY(action(w, "Keep Decks in Sync")->isChecked());
-        QStringList menus;
-        for (QAction *a : w.menuBar()->actions())
-            menus << a->text();
-        QCOMPARE(menus, QStringList({"&File", "&View", "&Scan", "&Edit", "&Player", "&Tools", "&Help"}));
+        // Every command is in reach of Alt and a letter: the menu titles and the window's
+        // buttons and labels share one set of letters, each menu's entries another.
+        QStringList reach = rvwtest::keyboardTexts(&w);
+        for (QAction *a : w.menuBar()->actions()) {
+            reach << a->text();
+            QCOMPARE(rvwtest::mnemonicProblems(rvwtest::menuTexts(a->menu())), QStringList());
+        }
+        QCOMPARE(w.menuBar()->actions().size(), 7);
+        for (const QLabel *label : w.findChildren<QLabel *>()) {
+            if (label->buddy())
+                reach << label->text();
+        }
+        QCOMPARE(rvwtest::mnemonicProblems(reach), QStringList());
         auto *bar = w.findChild<QToolBar *>("mainToolBar");
         QVERIFY(bar);
         QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
@@ -738,10 +750,14 @@ private slots:
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("title");
-        QTest::newRow("every copy ticked, group filtered out") << "tick all" << "Every copy selected";
-        QTest::newRow("keeper moved away after the scan") << "move" << "Kept copy missing";
-        QTest::newRow("keeper changed size") << "grow" << "Kept copy missing";
-        QTest::newRow("keeper replaced by a folder") << "folder" << "Kept copy missing";
+        QTest::newRow("every copy ticked, group filtered out") << "tick all"
+                                                               << "Every copy selected";
+        QTest::newRow("keeper moved away after the scan") << "move"
+                                                          << "Kept copy missing";
+        QTest::newRow("keeper changed size") << "grow"
+                                             << "Kept copy missing";
+        QTest::newRow("keeper replaced by a folder") << "folder"
+                                                     << "Kept copy missing";
     }
 
     void unsafeRemovalIsRefused()
@@ -785,6 +801,72 @@ private slots:
         QVERIFY(filesUnder(m_quarantine).isEmpty());
     }
 
+    // A clean-up runs beside the window: its progress shows files done of the total, and
+    // Cancel stops it between two files, leaving the rest where they were.
+    void cleanupShowsProgressAndStopsBetweenFiles()
+    {
+        MainWindow w;
+        w.addScanFolder(m_lib);
+        w.show();
+        View v(w);
+        QVERIFY(scan(w));
+        const QStringList ticked = v.paths(true, false);
+        QCOMPARE(ticked.size(), 3);
+
+        // Each move waits for the test's word, so the clean-up is caught part way.
+        QSemaphore go;
+        QAtomicInt moves;
+        FileOps::setFaultHook([&](FileOps::Op op, const QString &path, qint64) {
+            if (op == FileOps::Op::Rename && path.startsWith(m_lib)) {
+                go.tryAcquire(1, 20000);
+                moves.fetchAndAddRelaxed(1);
+            }
+            return 0;
+        });
+        DialogDriver driver;
+        QStringList progress;
+        driver.then([](QWidget *dialog) {
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        });
+        driver.then([&](QWidget *dialog) {
+            QCOMPARE(dialog->objectName(), QStringLiteral("cleanupProgress"));
+            auto *text = dialog->findChild<QLabel *>("progressText");
+            go.release(1);
+            QTRY_COMPARE(moves.loadRelaxed(), 1);
+            QTRY_COMPARE(text->text(), QStringLiteral("1 of 3 files done"));
+            dialog->findChild<QPushButton *>("cancelCleanup")->click();
+            QTRY_VERIFY(text->text().endsWith("Stopping after the current file..."));
+            progress << text->text();
+            go.release(10);
+        });
+        driver.answer(QMessageBox::Ok);
+        action(w, "Remove Selected...")->trigger();
+        QTRY_VERIFY(driver.done());
+        FileOps::setFaultHook({});
+        QVERIFY2(driver.unexpected().isEmpty(), qPrintable(driver.unexpected().join(", ")));
+        QCOMPARE(progress.size(), 1);
+        QCOMPARE(driver.titles(), QStringList{"Clean-up cancelled"});
+        QVERIFY2(driver.texts().value(0).contains("1 file(s) were left in place"),
+                 qPrintable(driver.texts().value(0)));
+        QCOMPARE(moves.loadRelaxed(), 2);
+        int stayed = 0;
+        for (const QString &p : ticked)
+            stayed += QFileInfo::exists(p) ? 1 : 0;
+        QCOMPARE(stayed, 1);
+        QCOMPARE(filesUnder(m_quarantine).size(), 2);
+        QVERIFY(v.logText().contains("Clean-up cancelled: 1 file(s) left in place."));
+        QCOMPARE(v.paths(true, false).size(), 1);
+
+        // The two that moved come back; undo empties the quarantine batch.
+        DialogDriver undo;
+        undo.then([](QWidget *dialog) { qobject_cast<QInputDialog *>(dialog)->accept(); });
+        undo.answer(QMessageBox::Ok);
+        action(w, "Undo Previous Clean-up...")->trigger();
+        QTRY_VERIFY(undo.done());
+        for (const QString &p : ticked)
+            QVERIFY2(QFileInfo::exists(p), qPrintable(p));
+    }
+
     void quarantineRemovalPrunesAndUndoRestores()
     {
         MainWindow w;
@@ -806,7 +888,7 @@ private slots:
             QVERIFY(dialog->findChild<QRadioButton *>("modeQuarantine")->isChecked());
             hint = dialog->findChild<QLabel *>("quarantineHint")->text();
             auto *buttons = dialog->findChild<QDialogButtonBox *>();
-            QCOMPARE(buttons->button(QDialogButtonBox::Ok)->text(), QStringLiteral("Remove"));
+            QCOMPARE(rvwtest::mnemonicProblems(rvwtest::keyboardTexts(dialog)), QStringList());
             buttons->button(QDialogButtonBox::Ok)->click();
         });
         driver.answer(QMessageBox::Ok);
@@ -996,13 +1078,20 @@ private slots:
         QTest::addColumn<int>("filter");
         QTest::addColumn<QString>("written");
         QTest::addColumn<QString>("kind");
-        QTest::newRow("HTML, no suffix") << "report" << 0 << "report.html" << "html";
-        QTest::newRow("CSV, no suffix") << "report" << 1 << "report.csv" << "csv";
-        QTest::newRow("JSON, no suffix") << "report" << 2 << "report.json" << "json";
-        QTest::newRow("M3U, no suffix") << "report" << 3 << "report.m3u8" << "m3u";
-        QTest::newRow(".csv typed with HTML chosen") << "report.csv" << 0 << "report.csv" << "csv";
-        QTest::newRow(".JSON typed with M3U chosen") << "report.JSON" << 3 << "report.JSON" << "json";
-        QTest::newRow("other suffix kept, format's added") << "report.v2" << 1 << "report.v2.csv" << "csv";
+        QTest::newRow("HTML, no suffix") << "report" << 0 << "report.html"
+                                         << "html";
+        QTest::newRow("CSV, no suffix") << "report" << 1 << "report.csv"
+                                        << "csv";
+        QTest::newRow("JSON, no suffix") << "report" << 2 << "report.json"
+                                         << "json";
+        QTest::newRow("M3U, no suffix") << "report" << 3 << "report.m3u8"
+                                        << "m3u";
+        QTest::newRow(".csv typed with HTML chosen") << "report.csv" << 0 << "report.csv"
+                                                     << "csv";
+        QTest::newRow(".JSON typed with M3U chosen") << "report.JSON" << 3 << "report.JSON"
+                                                     << "json";
+        QTest::newRow("other suffix kept, format's added") << "report.v2" << 1 << "report.v2.csv"
+                                                           << "csv";
     }
 
     void exportFormatAndSuffix()

@@ -1,6 +1,7 @@
 #include "app/AppInfo.h"
 #include "audio/Chromaprint.h"
 #include "scan/CacheDatabase.h"
+#include "ui/Mnemonics.h"
 #include "ui/SettingsDialog.h"
 #include "ui/SettingsKeys.h"
 #include "update/UpdateChecker.h"
@@ -222,10 +223,17 @@ private slots:
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Ravelwick Settings"));
         auto *tabs = child<QTabWidget>(dialog, "settingsTabs");
         QVERIFY(tabs);
-        QStringList names;
-        for (int i = 0; i < tabs->count(); ++i)
-            names << tabs->tabText(i);
-        QCOMPARE(names, QStringList({"Detection", "Files", "Performance", "Updates"}));
+        QCOMPARE(tabs->count(), 4);
+        // Each page's keys, the tab titles and the dialog's buttons are reached with Alt.
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QStringList reach = rvwtest::keyboardTexts(tabs->widget(i));
+            for (int t = 0; t < tabs->count(); ++t)
+                reach << tabs->tabText(t);
+            for (QDialogButtonBox *box : dialog.findChildren<QDialogButtonBox *>())
+                reach << rvwtest::keyboardTexts(box);
+            QCOMPARE(rvwtest::mnemonicProblems(reach), QStringList());
+        }
         QCOMPARE(child<QLineEdit>(dialog, "extensions")->text(), QStringLiteral("flac, mp3"));
         QCOMPARE(child<QSpinBox>(dialog, "minKb")->value(), 120);
         QCOMPARE(child<QSpinBox>(dialog, "metadataTolerance")->value(), 7);
@@ -293,7 +301,6 @@ private slots:
         auto *onStart = child<QCheckBox>(dialog, "checkOnStartup");
         QCOMPARE(url->text(), AppInfo::defaultUpdateEndpoint());
         QVERIFY(onStart->isChecked());
-        QCOMPARE(onStart->text(), QStringLiteral("Check for updates when Ravelwick starts"));
         QVERIFY(!QSettings().contains("updates/url"));
 
         url->setText("  http://127.0.0.1:9/api/latest.json  ");
@@ -356,7 +363,7 @@ private slots:
         SettingsDialog dialog{ScanOptions()};
         auto *button = child<QPushButton>(dialog, "stopSkipping");
         QVERIFY(button);
-        QCOMPARE(button->text(), QStringLiteral("Stop skipping version 2.1.0"));
+        QVERIFY2(button->text().contains("2.1.0"), qPrintable(button->text()));
         button->click();
         QVERIFY(UpdateChecker::skippedVersion().isEmpty());
         QVERIFY(!button->isEnabled());

@@ -4,6 +4,7 @@
 #include "ui/vfd/SevenSegment.h"
 
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -24,11 +25,14 @@ QColor withAlpha(QColor c, int alpha)
 Lamp::Lamp(const QString &text, QWidget *parent) : QWidget(parent), m_text(text), m_colour(colour::teal())
 {
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(text);
 }
 
 void Lamp::setText(const QString &text)
 {
     m_text = text;
+    setAccessibleName(text);
     updateGeometry();
     update();
 }
@@ -63,7 +67,8 @@ void Lamp::setEnabledLamp(bool enabled)
 QSize Lamp::sizeHint() const
 {
     const QFontMetrics metrics(legendFont(8, true));
-    const int textWidth = std::max(metrics.horizontalAdvance(m_text), metrics.horizontalAdvance(m_reservedText));
+    const int textWidth =
+        std::max(metrics.horizontalAdvance(m_text), metrics.horizontalAdvance(m_reservedText));
     return QSize(std::max(textWidth + 18, 46), metrics.height() + 10);
 }
 
@@ -73,6 +78,34 @@ void Lamp::mousePressEvent(QMouseEvent *event)
         event->ignore();
         return;
     }
+    press();
+}
+
+void Lamp::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if ((key != Qt::Key_Space && key != Qt::Key_Return && key != Qt::Key_Enter) || event->isAutoRepeat() ||
+        !m_enabled) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    press();
+}
+
+void Lamp::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void Lamp::focusOutEvent(QFocusEvent *event)
+{
+    QWidget::focusOutEvent(event);
+    update();
+}
+
+void Lamp::press()
+{
     if (m_checkable) {
         m_on = !m_on;
         update();
@@ -101,6 +134,7 @@ void Lamp::paintEvent(QPaintEvent *)
     const QColor border = highlighted ? c.lighter(130) : c;
     const QColor fill = m_on ? c : withAlpha(c, highlighted ? 46 : 22);
     paintBox(painter, frameOf(this), 3.0, border, fill, m_text, m_on ? colour::darkBackground() : c);
+    paintFocusRing(painter, this);
 }
 
 Badge::Badge(QWidget *parent) : QWidget(parent), m_colour(colour::teal())

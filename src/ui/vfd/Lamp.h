@@ -8,6 +8,7 @@ namespace rvw::vfd {
 
 // An illuminated push-button, or a latching key when checkable. "Enabled" here is the
 // lamp's own state: a disabled lamp stays visible in a darker colour and ignores presses.
+// It takes the keyboard focus like any button; Space or Enter presses it.
 class Lamp : public QWidget
 {
     Q_OBJECT
@@ -41,10 +42,15 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
 
 private:
+    void press();
+
     QString m_text;
     QString m_reservedText;
     QColor m_colour;

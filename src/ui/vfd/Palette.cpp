@@ -18,4 +18,15 @@ void paintBox(QPainter &painter, const QRectF &frame, qreal radius, const QColor
     painter.drawText(frame, Qt::AlignCenter, text);
 }
 
+void paintFocusRing(QPainter &painter, const QWidget *widget)
+{
+    if (!widget->hasFocus())
+        return;
+    painter.save();
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(colour::playhead(), 1.0, Qt::DotLine));
+    painter.drawRect(frameOf(widget).adjusted(2.0, 2.0, -2.0, -2.0));
+    painter.restore();
+}
+
 } // namespace rvw::vfd

@@ -68,4 +68,8 @@ inline QPen hairPen(const QColor &c)
 void paintBox(QPainter &painter, const QRectF &frame, qreal radius, const QColor &border, const QColor &fill,
               const QString &text = QString(), const QColor &textColour = QColor());
 
+// A dotted frame just inside `widget` when it has the keyboard focus, so a user working by
+// keyboard sees which key Space would press.
+void paintFocusRing(QPainter &painter, const QWidget *widget);
+
 } // namespace rvw::vfd

@@ -3,6 +3,7 @@
 #include "ui/vfd/Palette.h"
 #include "ui/vfd/SevenSegment.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -15,6 +16,8 @@ Scrubber::Scrubber(QWidget *parent) : QWidget(parent)
 {
     setCursor(Qt::PointingHandCursor);
     setMouseTracking(false);
+    setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(tr("Position"));
 }
 
 void Scrubber::setEnvelope(const QList<float> &peaks, qint64 durationMs, int bucketMs)
@@ -83,6 +86,44 @@ void Scrubber::mouseMoveEvent(QMouseEvent *event)
         emitSeek(int(event->position().x()));
 }
 
+void Scrubber::keyPressEvent(QKeyEvent *event)
+{
+    constexpr qint64 kStepMs = 5000;
+    const qint64 end = timeSpan();
+    qint64 target = -1;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        target = m_positionMs - kStepMs;
+        break;
+    case Qt::Key_Right:
+        target = m_positionMs + kStepMs;
+        break;
+    case Qt::Key_Home:
+        target = 0;
+        break;
+    case Qt::Key_End:
+        target = end;
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (end > 0)
+        emit seekRequested(std::clamp<qint64>(target, 0, end));
+}
+
+void Scrubber::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void Scrubber::focusOutEvent(QFocusEvent *event)
+{
+    QWidget::focusOutEvent(event);
+    update();
+}
+
 void Scrubber::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -97,12 +138,14 @@ void Scrubber::paintEvent(QPaintEvent *)
                          m_busy ? QStringLiteral("ANALYSING\u2026") : QStringLiteral("NO SIGNAL"));
         painter.setPen(hairPen(colour::ghost()));
         painter.drawLine(QPointF(0.0, mid), QPointF(w, mid));
+        paintFocusRing(painter, this);
         return;
     }
 
     const qint64 n = m_waveform.size();
-    const double bucketMs =
-        m_bucketMs > 0 ? double(m_bucketMs) : m_durationMs > 0 ? double(m_durationMs) / double(n) : 0.0;
+    const double bucketMs = m_bucketMs > 0     ? double(m_bucketMs)
+                            : m_durationMs > 0 ? double(m_durationMs) / double(n)
+                                               : 0.0;
     // A truncated copy still carries the buckets of what is there; the axis covers them all.
     const double span = std::max(double(timeSpan()), double(n) * bucketMs);
     const double playX = span > 0.0 ? std::clamp(double(m_positionMs) / span, 0.0, 1.0) * w : 0.0;
@@ -114,7 +157,8 @@ void Scrubber::paintEvent(QPaintEvent *)
         const qint64 start = qint64(std::floor(i * bucketsPerPixel + 1e-9));
         if (start >= n)
             break; // the audio ended before this column's time
-        const qint64 end = std::min(std::max(qint64(std::floor((i + 1) * bucketsPerPixel + 1e-9)), start + 1), n);
+        const qint64 end =
+            std::min(std::max(qint64(std::floor((i + 1) * bucketsPerPixel + 1e-9)), start + 1), n);
         float v = 0.0f;
         for (qint64 b = start; b < end; ++b)
             v = std::max(v, m_waveform.at(b));
@@ -127,6 +171,7 @@ void Scrubber::paintEvent(QPaintEvent *)
         painter.setPen(hairPen(colour::playhead()));
         painter.drawLine(QPointF(playX, 0.0), QPointF(playX, height()));
     }
+    paintFocusRing(painter, this);
 }
 
 } // namespace rvw::vfd

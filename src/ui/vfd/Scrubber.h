@@ -8,7 +8,8 @@ namespace rvw::vfd {
 // Waveform overview of the loaded file with the play position; a click or a drag asks
 // to seek there. The waveform is one 0..1 peak per time bucket of bucketMs. Both are drawn
 // against a time axis that may be longer than the file (the longer of two compared copies),
-// so a shorter copy ends early instead of being stretched.
+// so a shorter copy ends early instead of being stretched. With the keyboard focus, Left and
+// Right step 5 s back and on, Home and End go to either end.
 class Scrubber : public QWidget
 {
     Q_OBJECT
@@ -40,6 +41,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     QList<float> m_waveform;
