@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes a small demo library of generated tracks with every kind of duplicate the program
-# finds: byte copies, the same audio with other tags, and re-encodes in other formats.
+# finds: byte copies, the same audio with other tags, re-encodes in other formats, and a copy
+# cut short.
 # Prints the library's folder. Existing demo files are kept, so a second run is instant.
 set -euo pipefail
 
@@ -9,7 +10,7 @@ base="${XDG_CACHE_HOME:-$HOME/.cache}"
 DEMO="${RVW_DEMO_DIR:-$base/ravelwick/demo-library}"
 mkdir -p "$DEMO/Studio" "$DEMO/Archive/2019" "$DEMO/Incoming"
 
-if [ -f "$DEMO/.complete-v2" ]; then
+if [ -f "$DEMO/.complete-v3" ]; then
     echo "$DEMO"
     exit 0
 fi
@@ -46,8 +47,12 @@ ff -i "$DEMO/Incoming/Rising Tide.mp3" -c copy -map_metadata -1 -metadata artist
     -metadata title="Rising Tide (Radio Edit)" -metadata comment="from the promo CD" -id3v2_version 4 \
     "$DEMO/Archive/2019/Rising Tide - promo.mp3"
 
+# a copy whose last second was lost (a transfer cut short)
+ff -i "$DEMO/Studio/Night Pulse.flac" -t 19.1 -c:a libmp3lame -b:a 128k -id3v2_version 3 \
+    "$DEMO/Archive/2019/Night Pulse (cut short).mp3"
+
 # a low-bitrate AAC re-encode
 ff -i "$DEMO/Studio/Morning Chord.flac" -c:a aac -b:a 96k "$DEMO/Incoming/Morning Chord.m4a"
 
-touch "$DEMO/.complete-v2"
+touch "$DEMO/.complete-v3"
 echo "$DEMO"

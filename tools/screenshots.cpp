@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -78,6 +79,8 @@ int main(int argc, char *argv[])
 
     rvw::MainWindow window;
     window.addScanFolder(library);
+    // Wide enough for the decks to show whole file names.
+    window.resize(1480, 800);
     window.show();
     window.startScan();
     auto *status = window.findChild<QLabel *>(QStringLiteral("statusLabel"));
@@ -89,12 +92,21 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << "the scan did not finish: " << status->text() << Qt::endl;
         return 1;
     }
-    // Show a file row as current, as a user comparing two copies would.
+    // Show the copy that was cut short against its keeper, as a librarian checking it would.
     auto *tree = window.findChild<QTreeView *>(QStringLiteral("resultsTree"));
-    if (tree->model()->rowCount() > 0 && tree->model()->rowCount(tree->model()->index(0, 0)) > 1)
+    const QModelIndexList cut =
+        tree->model()->match(tree->model()->index(0, 0), Qt::DisplayRole, QStringLiteral("*cut short*"), 1,
+                             Qt::MatchWildcard | Qt::MatchRecursive);
+    if (!cut.isEmpty()) {
+        tree->setCurrentIndex(cut.first());
+        tree->scrollTo(cut.first());
+    } else if (tree->model()->rowCount() > 0 && tree->model()->rowCount(tree->model()->index(0, 0)) > 1) {
         tree->setCurrentIndex(tree->model()->index(1, 0, tree->model()->index(0, 0)));
+    }
     settle(3000); // waveforms of both decks
 
+    if (qEnvironmentVariableIsSet("RVW_SHOW_LOG"))
+        QTextStream(stderr) << window.findChild<QPlainTextEdit *>(QStringLiteral("logView"))->toPlainText() << Qt::endl;
     bool ok = save(&window, out.filePath(QStringLiteral("main-window.png")));
     ok = save(window.findChild<rvw::ComparePlayer *>(QStringLiteral("comparePlayer")),
               out.filePath(QStringLiteral("compareplayer.png"))) &&
