@@ -7,6 +7,9 @@ set -euo pipefail
 PACKAGES=(
     qt6-base-dev
     qt6-multimedia-dev
+    qt6-tools-dev
+    qt6-l10n-tools
+    qt6-translations-l10n
     libqt6sql6-sqlite
     gstreamer1.0-plugins-base
     gstreamer1.0-plugins-good

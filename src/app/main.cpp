@@ -1,6 +1,7 @@
 #include "app/AppInfo.h"
 #include "app/CommandLine.h"
 #include "app/Platform.h"
+#include "app/Translations.h"
 #include "core/Types.h"
 #include "scan/ScanController.h"
 #include "ui/MainWindow.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QIcon>
+#include <QLocale>
 #include <QStandardPaths>
 
 namespace {
@@ -42,6 +44,7 @@ int main(int argc, char *argv[])
     if (asksOnlyForText(argc, argv)) {
         QCoreApplication textOnly(argc, argv);
         setIdentity();
+        rvw::Translations::install(QLocale::system());
         QCommandLineParser parser;
         rvw::CommandLine::configure(parser);
         parser.process(textOnly); // prints and exits
@@ -53,6 +56,9 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     setIdentity();
+    rvw::Translations::install(QLocale::system());
+    // Lets the desktop match the window to its entry (icon, name) on Wayland and in docks.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.kestrilon.Ravelwick"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/appicon.png")));
 
     rvw::ScanController::registerMetaTypes();

@@ -14,8 +14,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
+#include <QLocale>
 #include <QSet>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -222,7 +223,13 @@ bool isRegularFile(const QFileInfo &info)
 // What undo may do with one entry. Every check is made before any file moves.
 struct UndoStep
 {
-    enum Kind { Skip, Restore, AlreadyBack, Fail } kind = Skip;
+    enum Kind
+    {
+        Skip,
+        Restore,
+        AlreadyBack,
+        Fail
+    } kind = Skip;
     QString from;
     QString to;
     QString message;
@@ -246,8 +253,8 @@ UndoStep planUndo(const QJsonObject &entry, const QString &batch, const QString 
     const QFileInfo quarantined(step.to);
     if (!isInside(QDir::cleanPath(step.to), batch) ||
         (quarantined.exists() && !isInside(quarantined.canonicalFilePath(), canonicalBatch))) {
-        step.message =
-            QObject::tr("Refused to restore %1: it is not inside the clean-up's quarantine folder").arg(step.to);
+        step.message = QObject::tr("Refused to restore %1: it is not inside the clean-up's quarantine folder")
+                           .arg(step.to);
         return step;
     }
     const QFileInfo original(step.from);
@@ -344,7 +351,8 @@ bool openBatch(const QStringList &paths, const QString &stamp, const QDir &rootD
         batch.planned = planMoves(paths, batch.folder, roots, planning);
         QString why;
         if (batch.planned.isEmpty() ||
-            FileOps::writeAtomically(manifest, manifestBytes(batch.folder, batch.planned, false), false, &why)) {
+            FileOps::writeAtomically(manifest, manifestBytes(batch.folder, batch.planned, false), false,
+                                     &why)) {
             result.failed += planning.failed;
             result.errors += planning.errors;
             if (batch.planned.isEmpty()) {
@@ -476,7 +484,8 @@ void removeEmptyFolders(const QString &folder)
     while (it.hasNext())
         below.prepend(it.next());
     // Deepest first; rmdir refuses a folder that still holds anything.
-    std::sort(below.begin(), below.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    std::sort(below.begin(), below.end(),
+              [](const QString &a, const QString &b) { return a.size() > b.size(); });
     for (const QString &path : std::as_const(below))
         QDir().rmdir(path);
     QDir().rmdir(folder);
@@ -543,7 +552,8 @@ ActionRunner::Result ActionRunner::execute(const QStringList &paths, Mode mode, 
         }
         const qint64 size = info.size();
         why = QObject::tr("cannot create its folder in the quarantine");
-        if (!QDir().mkpath(QFileInfo(entry.to).absolutePath()) || !FileOps::moveFile(entry.from, entry.to, &why)) {
+        if (!QDir().mkpath(QFileInfo(entry.to).absolutePath()) ||
+            !FileOps::moveFile(entry.from, entry.to, &why)) {
             ++result.failed;
             result.errors << QObject::tr("Could not move %1: %2").arg(entry.from, why);
             continue;
@@ -571,13 +581,14 @@ QString ActionRunner::describeManifest(const QString &manifestPath)
     if (bytes.isEmpty())
         return QFileInfo(manifestPath).fileName();
     const QJsonObject root = QJsonDocument::fromJson(bytes).object();
-    const QString created = QDateTime::fromString(root.value(kKeyCreated).toString(), Qt::ISODate)
-                                .toString(QStringLiteral("d MMM yyyy h:mm ap"));
+    const QDateTime created =
+        QDateTime::fromString(root.value(kKeyCreated).toString(), Qt::ISODate).toLocalTime();
+    const QString when = QLocale().toString(created, QLocale::ShortFormat);
     if (!root.value(kKeyComplete).toBool(true))
-        return QObject::tr("%1 - %2 file(s), interrupted")
-            .arg(created, QString::number(journalledMoves(manifestPath).size()));
+        return QObject::tr("%1 - %n file(s), interrupted", nullptr, int(journalledMoves(manifestPath).size()))
+            .arg(when);
     const qsizetype count = root.value(kKeyEntries).toArray().size();
-    return QObject::tr("%1 - %2 file(s)").arg(created, QString::number(count));
+    return QObject::tr("%1 - %n file(s)", nullptr, int(count)).arg(when);
 }
 
 ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *error, const QAtomicInt *cancel,
@@ -635,7 +646,8 @@ ActionRunner::Result ActionRunner::undo(const QString &manifestPath, QString *er
             break;
         }
         why = QObject::tr("cannot create its folder");
-        if (QDir().mkpath(QFileInfo(step.from).absolutePath()) && FileOps::moveFile(step.to, step.from, &why)) {
+        if (QDir().mkpath(QFileInfo(step.from).absolutePath()) &&
+            FileOps::moveFile(step.to, step.from, &why)) {
             ++result.succeeded;
         } else {
             ++result.failed;

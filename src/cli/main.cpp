@@ -2,6 +2,7 @@
 // servers and nightly jobs. Shares the window's cache, quarantine and undo manifests.
 #include "app/AppInfo.h"
 #include "app/Platform.h"
+#include "app/Translations.h"
 #include "cleanup/ActionRunner.h"
 #include "cli/CliArguments.h"
 #include "cli/ConsoleProgress.h"
@@ -277,6 +278,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(AppInfo::versionString());
     QCoreApplication::setOrganizationName(AppInfo::organisation());
     QCoreApplication::setOrganizationDomain(AppInfo::organisationDomain());
+    Translations::install(QLocale(QLocale::English, QLocale::UnitedStates));
     ScanController::registerMetaTypes();
 
     const CliCommand cmd = CliArguments::parse(app.arguments().mid(1));

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSet>
 #include <QThread>
 #include <QThreadPool>
@@ -109,10 +110,12 @@ void ScanController::openCache()
     if (!opened)
         emit logMessage(tr("Analysis cache unavailable (%1) - continuing without it.").arg(error));
     else
-        emit logMessage(tr("Analysis cache: %1 entries at %2").arg(m_cache->rowCount()).arg(m_cache->path()));
+        emit logMessage(
+            tr("Analysis cache: %n entries at %1", nullptr, m_cache->rowCount()).arg(m_cache->path()));
 }
 
-void ScanController::forEachTrack(int count, const QString &label, const std::function<void(int)> &work)
+// `label` is an untranslated text with %1 for the files done and %n for the count.
+void ScanController::forEachTrack(int count, const char *label, const std::function<void(int)> &work)
 {
     QList<int> indexes(count);
     std::iota(indexes.begin(), indexes.end(), 0);
@@ -125,7 +128,7 @@ void ScanController::forEachTrack(int count, const QString &label, const std::fu
     });
     while (!future.isFinished()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 40);
-        emit progress(done.loadRelaxed(), count, label.arg(done.loadRelaxed()).arg(count));
+        emit progress(done.loadRelaxed(), count, tr(label, nullptr, count).arg(done.loadRelaxed()));
         if (m_cancel.loadAcquire() && !future.isCanceled())
             future.cancel();
         QThread::msleep(50);
@@ -147,9 +150,10 @@ void ScanController::hashGroupMembers(QList<TrackInfo> &tracks, QList<TrackAnaly
                 members.append(m);
         }
     }
-    forEachTrack(int(members.size()), tr("Hashed %1 of %2 grouped files"), [&](int i) {
+    forEachTrack(int(members.size()), QT_TR_N_NOOP("Hashed %1 of %n grouped file(s)"), [&](int i) {
         const int m = members[i];
-        TrackAnalysis::hash(tracks[m], payloads[m], TrackInfo::HasFullHash | TrackInfo::HasAudioHash, m_cancel);
+        TrackAnalysis::hash(tracks[m], payloads[m], TrackInfo::HasFullHash | TrackInfo::HasAudioHash,
+                            m_cancel);
     });
 }
 
@@ -182,10 +186,9 @@ void ScanController::fingerprint(QList<TrackInfo> &tracks, const ScanOptions &op
         engineText = tr("built-in analysis, ffmpeg decode");
     else
         engineText = tr("built-in analysis, Qt decode");
-    emit logMessage(tr("Fingerprinting %1 file(s) on %2 thread(s) using %3.")
-                        .arg(jobs.size())
-                        .arg(options.decoderThreads)
-                        .arg(engineText));
+    emit logMessage(tr("Fingerprinting %n file(s)", nullptr, int(jobs.size())) +
+                    tr(" on %n thread(s)", nullptr, options.decoderThreads) +
+                    tr(" using %1.").arg(engineText));
     if (!useFpcalc)
         emit logMessage(
             tr("Tip: installing Chromaprint's fpcalc and putting it on the PATH makes fingerprinting "
@@ -209,14 +212,14 @@ void ScanController::fingerprint(QList<TrackInfo> &tracks, const ScanOptions &op
     connect(
         &pool, &FingerprintPool::progress, this,
         [this](int done, int total) {
-            emit progress(done, total, tr("Fingerprinted %1 of %2").arg(done).arg(total));
+            emit progress(done, total, tr("Fingerprinted %1 of %n file(s)", nullptr, total).arg(done));
         },
         Qt::DirectConnection);
     pool.run(jobs, &m_cancel);
     if (failures > 0)
-        emit logMessage(tr("%1 file(s) could not be decoded for fingerprinting. They are still checked by "
-                           "hash and metadata.")
-                            .arg(failures));
+        emit logMessage(tr("%n file(s) could not be decoded for fingerprinting. They are still checked by "
+                           "hash and metadata.",
+                           nullptr, failures));
 }
 
 void ScanController::storeInCache(const QList<TrackInfo> &tracks, int engine)
@@ -229,10 +232,11 @@ void ScanController::storeInCache(const QList<TrackInfo> &tracks, int engine)
         missed = m_cache->storeAll(tracks, engine);
     }
     if (missed > 0)
-        emit logMessage(tr("%n analysis result(s) could not be stored in the cache (%1); they are analysed again "
-                           "next time.",
-                           nullptr, missed)
-                            .arg(m_cache->lastError()));
+        emit logMessage(
+            tr("%n analysis result(s) could not be stored in the cache (%1); they are analysed again "
+               "next time.",
+               nullptr, missed)
+                .arg(m_cache->lastError()));
 }
 
 void ScanController::start(const rvw::ScanOptions &requested)
@@ -262,7 +266,7 @@ void ScanController::start(const rvw::ScanOptions &requested)
     emit phaseChanged(tr("Scanning folders"));
     const Discovery discovery =
         FileScanner::discover(options, m_cancel, [this](int count, const QString &folder) {
-            emit progress(count, 0, folder.isEmpty() ? tr("%1 files found").arg(count) : folder);
+            emit progress(count, 0, folder.isEmpty() ? tr("%n file(s) found", nullptr, count) : folder);
         });
     const QStringList &paths = discovery.files;
     if (m_cancel.loadAcquire()) {
@@ -277,7 +281,7 @@ void ScanController::start(const rvw::ScanOptions &requested)
         end({}, {}, false);
         return;
     }
-    emit logMessage(tr("Discovered %1 audio files.").arg(paths.size()));
+    emit logMessage(tr("Discovered %n audio file(s).", nullptr, int(paths.size())));
     emit phaseChanged(tr("Checking cache"));
 
     const bool cacheOpen = m_cache && m_cache->isOpen();
@@ -298,19 +302,19 @@ void ScanController::start(const rvw::ScanOptions &requested)
             ++cacheHits;
         tracks.append(t);
         if (i % 512 == 0) {
-            emit progress(i, count, tr("Checked %1 of %2").arg(i).arg(count));
+            emit progress(i, count, tr("Checked %1 of %n file(s)", nullptr, count).arg(i));
             if (m_cancel.loadAcquire())
                 break;
         }
     }
     if (cacheHits > 0)
-        emit logMessage(tr("Reused %1 cached analysis results.").arg(cacheHits));
+        emit logMessage(tr("Reused %n cached analysis result(s).", nullptr, cacheHits));
     if (cacheOpen && m_cache->isDamaged() && m_cache->rebuild())
         emit logMessage(m_cache->notice());
 
     emit phaseChanged(tr("Reading tags and hashing"));
     QList<TrackAnalysis::Payload> payloads(tracks.size());
-    forEachTrack(int(tracks.size()), tr("Analysed %1 of %2 files"),
+    forEachTrack(int(tracks.size()), QT_TR_N_NOOP("Analysed %1 of %n file(s)"),
                  [&](int i) { TrackAnalysis::readTags(tracks[i], payloads[i]); });
     const auto markAnalysed = [&tracks] {
         for (TrackInfo &t : tracks)
@@ -337,16 +341,15 @@ void ScanController::start(const rvw::ScanOptions &requested)
         tracks = kept;
         payloads = keptPayloads;
         if (dropped > 0)
-            emit logMessage(tr("Skipped %1 file(s) shorter than %2 seconds.")
-                                .arg(dropped)
-                                .arg(options.minDurationMs / 1000));
+            emit logMessage(tr("Skipped %n file(s) shorter than %1 seconds.", nullptr, int(dropped))
+                                .arg(QLocale().toString(double(options.minDurationMs) / 1000.0, 'g', 6)));
     }
     for (int i = 0; i < tracks.size(); ++i)
         tracks[i].id = i;
 
     // Only files with a partner of equal size or payload length are read for hashing.
     const QList<quint8> plan = TrackAnalysis::plannedHashes(tracks, options);
-    forEachTrack(int(tracks.size()), tr("Hashed %1 of %2 files"),
+    forEachTrack(int(tracks.size()), QT_TR_N_NOOP("Hashed %1 of %n file(s)"),
                  [&](int i) { TrackAnalysis::hash(tracks[i], payloads[i], plan[i], m_cancel); });
     markAnalysed();
     if (m_cancel.loadAcquire()) {
@@ -372,7 +375,8 @@ void ScanController::start(const rvw::ScanOptions &requested)
             found.insert(QFileInfo(p).absoluteFilePath());
         const int pruned = m_cache->pruneBelow(options.folders, found);
         if (pruned > 0)
-            emit logMessage(tr("Removed %n cached result(s) of files that no longer exist.", nullptr, pruned));
+            emit logMessage(
+                tr("Removed %n cached result(s) of files that no longer exist.", nullptr, pruned));
     }
 
     emit phaseChanged(tr("Grouping duplicates"));
@@ -385,9 +389,9 @@ void ScanController::start(const rvw::ScanOptions &requested)
     qint64 reclaimable = 0;
     for (const MatchGroup &g : groups)
         reclaimable += g.reclaimableBytes;
-    emit logMessage(tr("Found %1 duplicate group(s); %2 MB could be reclaimed.")
-                        .arg(groups.size())
-                        .arg(QString::number(double(reclaimable) / 1048576.0, 'f', 1)));
+    emit logMessage(
+        tr("Found %n duplicate group(s); %1 could be reclaimed.", nullptr, int(groups.size()))
+            .arg(QLocale().formattedDataSize(reclaimable, 1, QLocale::DataSizeTraditionalFormat)));
     end(tracks, groups, m_cancel.loadAcquire() != 0);
 }
 

@@ -50,7 +50,7 @@ private:
     void openCache();
     // Runs work(0..count-1) on the global thread pool, reporting progress with `label` ("%1 of
     // %2"); returns once every call has returned, also after a cancel (none starts after it).
-    void forEachTrack(int count, const QString &label, const std::function<void(int)> &work);
+    void forEachTrack(int count, const char *label, const std::function<void(int)> &work);
     void hashGroupMembers(QList<TrackInfo> &tracks, QList<TrackAnalysis::Payload> &payloads,
                           const QList<MatchGroup> &groups);
     void fingerprint(QList<TrackInfo> &tracks, const ScanOptions &options, bool useFpcalc);

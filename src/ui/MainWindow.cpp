@@ -657,7 +657,7 @@ void MainWindow::updateSummary()
                             "the results are incomplete.",
                             nullptr, int(m_tracks.size()));
         else if (!m_tracks.isEmpty())
-            text = tr("Scanned %1 files - no duplicates found.").arg(m_tracks.size());
+            text = tr("Scanned %n file(s) - no duplicates found.", nullptr, int(m_tracks.size()));
         else if (m_outcome == ScanOutcome::Completed)
             text = tr("No audio files were found in the scanned folders (looking for: %1), so there was "
                       "nothing to compare.")
@@ -670,14 +670,12 @@ void MainWindow::updateSummary()
     // Sizes as scanned: the summary follows every tick, and asking the disk each time would stall
     // the window on a large or slow library.
     const Results::Totals sum = Results::totals(*m_model, m_tracks);
+    // One count per piece, so each can take its language's plural.
     const QString text =
-        tr("%1 files scanned - %2 duplicate groups - %3 redundant copies (%4). Currently selected "
-           "for removal: %5 file(s), %6.")
-            .arg(m_tracks.size())
-            .arg(sum.groups)
-            .arg(sum.redundant)
-            .arg(formatBytes(sum.reclaimable))
-            .arg(sum.ticked)
+        tr("%n file(s) scanned", nullptr, int(m_tracks.size())) +
+        tr(" - %n duplicate group(s)", nullptr, sum.groups) +
+        tr(" - %n redundant copies (%1).", nullptr, sum.redundant).arg(formatBytes(sum.reclaimable)) +
+        tr(" Currently selected for removal: %n file(s), %1.", nullptr, sum.ticked)
             .arg(formatBytes(sum.tickedBytes));
     const QString prefix =
         cancelled ? tr("The scan was cancelled - the results are incomplete.") + QLatin1Char(' ') : QString();

@@ -66,7 +66,7 @@ public:
     {
         m_bar->setRange(0, qMax(total, 1));
         m_bar->setValue(done);
-        const QString count = RemovalFlow::tr("%1 of %2 files done").arg(done).arg(total);
+        const QString count = RemovalFlow::tr("%1 of %n file(s) done", nullptr, total).arg(done);
         m_label->setText(m_cancel.loadRelaxed() ? count + QLatin1Char('\n') +
                                                       RemovalFlow::tr("Stopping after the current file...")
                                                 : count);
@@ -134,7 +134,8 @@ bool RemovalFlow::remove(const QStringList &paths, qint64 bytes, int hiddenTicke
     dialog.setWindowTitle(tr("Remove duplicates"));
     auto *layout = new QVBoxLayout(&dialog);
     layout->addWidget(new QLabel(
-        tr("<b>%1 file(s) selected, freeing %2.</b>").arg(paths.size()).arg(formatBytes(bytes)), &dialog));
+        tr("<b>%n file(s) selected, freeing %1.</b>", nullptr, int(paths.size())).arg(formatBytes(bytes)),
+        &dialog));
     // Ticks survive filtering, so the user may be about to remove files the tree does not show.
     if (hiddenTicked > 0) {
         auto *hiddenNote = new QLabel(
@@ -184,8 +185,8 @@ bool RemovalFlow::remove(const QStringList &paths, qint64 bytes, int hiddenTicke
     } else if (erase->isChecked()) {
         const auto answer = QMessageBox::warning(
             m_window, tr("Permanent deletion"),
-            tr("%1 file(s) will be deleted permanently and cannot be recovered.\n\nAre you certain?")
-                .arg(paths.size()),
+            tr("%n file(s) will be deleted permanently and cannot be recovered.\n\nAre you certain?", nullptr,
+               int(paths.size())),
             QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel);
         if (answer != QMessageBox::Yes)
             return false;
@@ -206,14 +207,14 @@ bool RemovalFlow::remove(const QStringList &paths, qint64 bytes, int hiddenTicke
         m_log(e);
 
     QString text =
-        tr("Removed %1 file(s), freeing %2.").arg(result.succeeded).arg(formatBytes(result.bytesFreed));
+        tr("Removed %n file(s), freeing %1.", nullptr, result.succeeded).arg(formatBytes(result.bytesFreed));
     if (result.cancelled) {
-        const qsizetype left = paths.size() - result.succeeded - result.failed;
-        m_log(tr("Clean-up cancelled: %1 file(s) left in place.").arg(left));
-        text += tr("\n\nThe clean-up was cancelled; %1 file(s) were left in place.").arg(left);
+        const int left = int(paths.size()) - result.succeeded - result.failed;
+        m_log(tr("Clean-up cancelled: %n file(s) left in place.", nullptr, left));
+        text += tr("\n\nThe clean-up was cancelled; %n file(s) were left in place.", nullptr, left);
     }
     if (result.failed > 0)
-        text += tr("\n\n%1 file(s) could not be removed - see the Activity Log.").arg(result.failed);
+        text += tr("\n\n%n file(s) could not be removed - see the Activity Log.", nullptr, result.failed);
     if (!result.manifestPath.isEmpty())
         text += tr("\n\nThis clean-up can be reversed from Tools > Undo Previous Clean-up.");
     QMessageBox::information(m_window, result.cancelled ? tr("Clean-up cancelled") : tr("Clean-up complete"),
@@ -263,16 +264,16 @@ int RemovalFlow::undo()
     }
     if (result.cancelled)
         QMessageBox::information(m_window, tr("Undo cancelled"),
-                                 tr("Restored %1 file(s). The others are still in the quarantine; "
-                                    "choose this clean-up again to restore them.")
-                                     .arg(result.succeeded));
+                                 tr("Restored %n file(s). The others are still in the quarantine; "
+                                    "choose this clean-up again to restore them.",
+                                    nullptr, result.succeeded));
     else
         QMessageBox::information(
             m_window, tr("Undo complete"),
-            result.failed == 0 ? tr("Restored %1 file(s) to their original locations.").arg(result.succeeded)
-                               : tr("Restored %1 file(s); %2 could not be restored. See the Activity Log.")
-                                     .arg(result.succeeded)
-                                     .arg(result.failed));
+            result.failed == 0
+                ? tr("Restored %n file(s) to their original locations.", nullptr, result.succeeded)
+                : tr("Restored %n file(s).", nullptr, result.succeeded) + QLatin1Char(' ') +
+                      tr("%n file(s) could not be restored. See the Activity Log.", nullptr, result.failed));
     return result.succeeded;
 }
 

@@ -71,10 +71,10 @@ QColor keeperColour()
 QList<QStandardItem *> groupRow(const MatchGroup &group, int groupIndex)
 {
     QList<QStandardItem *> row;
-    auto *title = cell(QObject::tr("Group %1 - %2 copies - %3 reclaimable")
-                           .arg(group.id)
-                           .arg(group.members.size())
-                           .arg(formatBytes(group.reclaimableBytes)));
+    auto *title =
+        cell(QObject::tr("Group %1 - %n copies - %2 reclaimable", nullptr, int(group.members.size()))
+                 .arg(group.id)
+                 .arg(formatBytes(group.reclaimableBytes)));
     setWeight(title, QFont::Bold);
     title->setData(groupIndex, GroupIndexRole);
     row << title;
@@ -114,7 +114,7 @@ QList<QStandardItem *> fileRow(const TrackInfo &track, int trackIndex, int group
     row << match;
     row << cell(track.displayArtist()) << cell(track.displayTitle()) << cell(formatDuration(track.durationMs))
         << cell(track.qualityString()) << cell(formatBytes(track.size))
-        << cell(track.mtime.toString(QStringLiteral("d MMM yyyy h:mm ap")))
+        << cell(QLocale().toString(track.mtime.toLocalTime(), QLocale::ShortFormat))
         << cell(QFileInfo(track.path).absolutePath());
     return row;
 }

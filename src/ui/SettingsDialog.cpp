@@ -58,10 +58,8 @@ QString cacheStatusText()
     CacheDatabase cache;
     if (!cache.open())
         return SettingsDialog::tr("Cache unavailable.");
-    const QLocale locale;
-    return SettingsDialog::tr("%1 files cached, using %2.")
-        .arg(locale.toString(cache.rowCount()),
-             locale.formattedDataSize(cache.fileSizeBytes(), 2, QLocale::DataSizeIecFormat));
+    return SettingsDialog::tr("%Ln file(s) cached, using %1.", nullptr, cache.rowCount())
+        .arg(QLocale().formattedDataSize(cache.fileSizeBytes(), 2, QLocale::DataSizeIecFormat));
 }
 
 } // namespace

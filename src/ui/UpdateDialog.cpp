@@ -2,6 +2,7 @@
 
 #include "app/AppInfo.h"
 
+#include <QLocale>
 #include <QDate>
 #include <QDesktopServices>
 #include <QFont>
@@ -33,7 +34,7 @@ QString UpdateDialog::displayDate(const QString &isoDate)
     // Exactly yyyy-MM-dd: the ISO parser would also take other separators or a trailing time.
     const QDate date = QDate::fromString(isoDate, QStringLiteral("yyyy-MM-dd"));
     // The month name follows the program's own language, as the rest of the text does.
-    return date.isValid() ? date.toString(QStringLiteral("d MMMM yyyy")) : isoDate;
+    return date.isValid() ? QLocale().toString(date, QLocale::LongFormat) : isoDate;
 }
 
 UpdateDialog::UpdateDialog(const UpdateChecker::Release &release, QWidget *parent)

@@ -2,6 +2,7 @@
 
 #include "app/AppInfo.h"
 
+#include <QLocale>
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -186,7 +187,7 @@ QString UpdateChecker::lastCheckedText()
     const QDateTime last = stored.toDateTime();
     if (!last.isValid())
         return QString();
-    return last.toLocalTime().toString(QStringLiteral("d MMM yyyy, h:mm ap"));
+    return QLocale().toString(last.toLocalTime(), QLocale::ShortFormat);
 }
 
 QString UpdateChecker::skippedVersion()

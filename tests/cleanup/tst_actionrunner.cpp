@@ -1,3 +1,4 @@
+#include "app/Translations.h"
 #include "cleanup/ActionRunner.h"
 #include "cleanup/FileOps.h"
 
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTemporaryDir>
@@ -407,7 +409,8 @@ private slots:
         QTest::newRow("disk full part way") << EXDEV << write << qint64(1 << 20) << ENOSPC << false;
         QTest::newRow("quota exceeded at once") << EXDEV << write << qint64(0) << EDQUOT << false;
         QTest::newRow("sync fails") << EXDEV << int(FileOps::Op::Sync) << qint64(0) << EIO << false;
-        QTest::newRow("copy cannot be put in place") << EXDEV << int(FileOps::Op::Place) << qint64(0) << EIO << false;
+        QTest::newRow("copy cannot be put in place")
+            << EXDEV << int(FileOps::Op::Place) << qint64(0) << EIO << false;
         QTest::newRow("original cannot be removed")
             << EXDEV << int(FileOps::Op::Remove) << qint64(0) << EACCES << false;
     }
@@ -435,7 +438,8 @@ private slots:
                 return renameError;
             return int(o) == op && position >= after ? error : 0;
         });
-        const auto r = ActionRunner::execute({source}, ActionRunner::Quarantine, quarantine(), {work("lib/Music")});
+        const auto r =
+            ActionRunner::execute({source}, ActionRunner::Quarantine, quarantine(), {work("lib/Music")});
         FileOps::setFaultHook({});
         const QString target = quarantine() + QLatin1Char('/');
         if (moves) {
@@ -445,9 +449,8 @@ private slots:
             QCOMPARE(fileHash(moved), hash);
             QCOMPARE(QFileInfo(moved).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch());
             // Back the same way, through a copy.
-            FileOps::setFaultHook([](FileOps::Op o, const QString &, qint64) {
-                return o == FileOps::Op::Rename ? EXDEV : 0;
-            });
+            FileOps::setFaultHook(
+                [](FileOps::Op o, const QString &, qint64) { return o == FileOps::Op::Rename ? EXDEV : 0; });
             const auto back = ActionRunner::undo(r.manifestPath);
             FileOps::setFaultHook({});
             QCOMPARE(back.succeeded, 1);
@@ -455,7 +458,8 @@ private slots:
         } else {
             verifyNotMoved(r, source, QStringLiteral("Could not move %1: "));
             QCOMPARE(fileHash(source), hash);
-            QDirIterator left(quarantine(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+            QDirIterator left(quarantine(), QDir::Files | QDir::Hidden | QDir::System,
+                              QDirIterator::Subdirectories);
             QVERIFY2(!left.hasNext(), "a part of the copy stayed in the quarantine");
             QVERIFY(QFileInfo(quarantine()).isDir()); // only the batch's own folders go
         }
@@ -485,7 +489,9 @@ private slots:
             return 0;
         });
         QStringList told;
-        const auto tell = [&told](int done, int total) { told << QStringLiteral("%1/%2").arg(done).arg(total); };
+        const auto tell = [&told](int done, int total) {
+            told << QStringLiteral("%1/%2").arg(done).arg(total);
+        };
         const auto r =
             ActionRunner::execute(sources, ActionRunner::Quarantine, quarantine(), {lib}, &cancel, tell);
         FileOps::setFaultHook({});
@@ -621,7 +627,8 @@ private slots:
         QVERIFY(!r.manifestComplete);
         QVERIFY(!r.manifestPath.isEmpty());
         QVERIFY2(r.errors.value(0).contains("could not be completed"), qPrintable(r.errors.value(0)));
-        QVERIFY(ActionRunner::describeManifest(r.manifestPath).endsWith(QStringLiteral("2 file(s), interrupted")));
+        QVERIFY(ActionRunner::describeManifest(r.manifestPath)
+                    .endsWith(QStringLiteral("2 file(s), interrupted")));
         const auto back = ActionRunner::undo(r.manifestPath);
         QCOMPARE(back.succeeded, 2);
         QCOMPARE(back.failed, 0);
@@ -716,14 +723,22 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value"); // %1 the batch folder, %2 the victim, %3 the work folder
-        QTest::newRow("copy outside the batch") << "to" << "%2";
-        QTest::newRow("copy reached through ..") << "to" << "%1/../../victim/song.mp3";
-        QTest::newRow("copy is a link out of the batch") << "to" << "%1/link.mp3";
-        QTest::newRow("copy is a folder") << "to" << "%1/lib";
-        QTest::newRow("copy of another size") << "size" << "1";
-        QTest::newRow("relative original") << "from" << "lib/a.mp3";
-        QTest::newRow("original with ..") << "from" << "%3/lib/../lib/a.mp3";
-        QTest::newRow("batch folder rewritten") << "quarantineRoot" << "%3";
+        QTest::newRow("copy outside the batch") << "to"
+                                                << "%2";
+        QTest::newRow("copy reached through ..") << "to"
+                                                 << "%1/../../victim/song.mp3";
+        QTest::newRow("copy is a link out of the batch") << "to"
+                                                         << "%1/link.mp3";
+        QTest::newRow("copy is a folder") << "to"
+                                          << "%1/lib";
+        QTest::newRow("copy of another size") << "size"
+                                              << "1";
+        QTest::newRow("relative original") << "from"
+                                           << "lib/a.mp3";
+        QTest::newRow("original with ..") << "from"
+                                          << "%3/lib/../lib/a.mp3";
+        QTest::newRow("batch folder rewritten") << "quarantineRoot"
+                                                << "%3";
     }
 
     void undoRefusesForeignEntries()
@@ -796,23 +811,29 @@ private slots:
 
     void describeManifest_data()
     {
+        QTest::addColumn<QString>("locale");
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("label");
-        QTest::newRow("afternoon") << QByteArray(
-                                          R"({"createdAt":"2026-12-05T14:03:09","entries":[{},{},{}]})")
-                                   << "5 Dec 2026 2:03 pm - 3 file(s)";
-        QTest::newRow("morning, one file")
-            << QByteArray(R"({"createdAt":"2027-01-31T09:30:00","entries":[{}]})")
-            << "31 Jan 2027 9:30 am - 1 file(s)";
-        QTest::newRow("no entries") << QByteArray(R"({"createdAt":"2026-07-26T00:00:00"})")
-                                    << "26 Jul 2026 12:00 am - 0 file(s)";
-        QTest::newRow("unopenable: the file name") << QByteArray() << "undo-20261205-140309.json";
+        const QByteArray three = R"({"createdAt":"2026-12-05T14:03:09","entries":[{},{},{}]})";
+        const QByteArray one = R"({"createdAt":"2027-01-31T09:30:00","entries":[{}]})";
+        QTest::newRow("afternoon") << "en_GB" << three << "05/12/2026 14:03 - 3 files";
+        QTest::newRow("morning, one file") << "en_GB" << one << "31/01/2027 09:30 - 1 file";
+        QTest::newRow("no entries") << "en_GB" << QByteArray(R"({"createdAt":"2026-07-26T00:00:00"})")
+                                    << "26/07/2026 00:00 - 0 files";
+        QTest::newRow("American") << "en_US" << three << "12/5/26 2:03 PM - 3 files";
+        QTest::newRow("German") << "de_DE" << three << "05.12.26 14:03 - 3 Dateien";
+        QTest::newRow("German, one file") << "de_DE" << one << "31.01.27 09:30 - 1 Datei";
+        QTest::newRow("unopenable: the file name") << "en_GB" << QByteArray() << "undo-20261205-140309.json";
     }
 
+    // In the user's language: the date as the locale writes it, the count with its plural.
     void describeManifest()
     {
+        QFETCH(QString, locale);
         QFETCH(QByteArray, content);
         QFETCH(QString, label);
+        rvw::Translations::install(QLocale(locale));
+        const auto back = qScopeGuard([] { rvw::Translations::install(QLocale::c()); });
         const QString path = work(QStringLiteral("undo-20261205-140309.json"));
         if (!content.isNull())
             QVERIFY(writeBytes(path, content));

@@ -268,7 +268,7 @@ private slots:
 
         const Run list = cli({"undo"});
         QCOMPARE(list.code, 0);
-        QVERIFY2(list.out.contains(" - 2 file(s)"), qPrintable(list.out));
+        QVERIFY2(list.out.contains(" - 2 files"), qPrintable(list.out));
         const QString manifest = list.out.section('\t', 0, 0).trimmed();
         const Run undone = cli({"undo", manifest});
         QVERIFY2(undone.code == 0, qPrintable(undone.err + undone.out));

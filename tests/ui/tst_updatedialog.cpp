@@ -42,6 +42,7 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("RavelwickTests"));
         QCoreApplication::setApplicationName(QStringLiteral("tst_updatedialog"));
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
     }
 
     void init() { QSettings().clear(); }
@@ -53,7 +54,7 @@ private slots:
         QCOMPARE(labelText(dialog, "heading"), QStringLiteral("Ravelwick 1.1.0 is available"));
         QVERIFY(dialog.findChild<QLabel *>("heading")->font().bold());
         QCOMPARE(labelText(dialog, "summary"),
-                 QStringLiteral("You are running version 1.0.0. Released 5 December 2026."));
+                 QStringLiteral("You are running version 1.0.0. Released Saturday, 5 December 2026."));
         QCOMPARE(dialog.findChild<QPlainTextEdit *>("notes")->toPlainText(),
                  QStringLiteral("Faster scans.\nFewer surprises."));
         QCOMPARE(
@@ -75,7 +76,7 @@ private slots:
         QCOMPARE(labelText(dialog, "heading"), QStringLiteral("Important update"));
         QCOMPARE(labelText(dialog, "summary"),
                  QStringLiteral("Ravelwick 2.0.0 is available. You are running version 1.0.0. "
-                                "Released 5 December 2026."));
+                                "Released Saturday, 5 December 2026."));
         QVERIFY(!dialog.findChild<QPushButton *>("skipButton"));
         QVERIFY(UpdateChecker::skippedVersion().isEmpty());
     }
@@ -150,9 +151,9 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
         QTest::newRow("iso") << "2026-12-05"
-                             << "5 December 2026";
+                             << "Saturday, 5 December 2026";
         QTest::newRow("single-digit month") << "2027-01-31"
-                                            << "31 January 2027";
+                                            << "Sunday, 31 January 2027";
         QTest::newRow("not a date") << "early 2027"
                                     << "early 2027";
         QTest::newRow("impossible day") << "2026-02-30"

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QNetworkProxy>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -567,20 +568,27 @@ private slots:
 
     void lastCheckedText_data()
     {
+        QTest::addColumn<QString>("locale");
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("never") << QVariant() << "never";
-        QTest::newRow("afternoon") << QVariant(QDateTime(QDate(2026, 12, 5), QTime(14, 7), Qt::UTC))
-                                   << "5 Dec 2026, 2:07 pm";
-        QTest::newRow("morning") << QVariant(QDateTime(QDate(2027, 1, 31), QTime(9, 30), Qt::UTC))
-                                 << "31 Jan 2027, 9:30 am";
-        QTest::newRow("not a date-time") << QVariant(QStringLiteral("soon")) << "";
+        const QVariant afternoon(QDateTime(QDate(2026, 12, 5), QTime(14, 7), Qt::UTC));
+        QTest::newRow("never") << "en_GB" << QVariant() << "never";
+        QTest::newRow("afternoon") << "en_GB" << afternoon << "05/12/2026 14:07";
+        QTest::newRow("morning") << "en_GB" << QVariant(QDateTime(QDate(2027, 1, 31), QTime(9, 30), Qt::UTC))
+                                 << "31/01/2027 09:30";
+        QTest::newRow("American") << "en_US" << afternoon << "12/5/26 2:07 PM";
+        QTest::newRow("German") << "de_DE" << afternoon << "05.12.26 14:07";
+        QTest::newRow("not a date-time") << "en_GB" << QVariant(QStringLiteral("soon")) << "";
     }
 
+    // As the user's locale writes a date and time.
     void lastCheckedText()
     {
+        QFETCH(QString, locale);
         QFETCH(QVariant, stored);
         QFETCH(QString, expected);
+        QLocale::setDefault(QLocale(locale));
+        const auto back = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
         if (stored.isValid())
             QSettings().setValue("updates/lastChecked", stored);
         QCOMPARE(UpdateChecker::lastCheckedText(), expected);
