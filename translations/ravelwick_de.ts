@@ -656,6 +656,14 @@ Nur Verschiebungen in die Quarantäne lassen sich rückgängig machen; um Papier
         <source>Begin scanning immediately.</source>
         <translation>Startet den Suchlauf sofort.</translation>
     </message>
+    <message>
+        <source>Folders to add to the scan list.</source>
+        <translation>Ordner, die der Liste der zu durchsuchenden Ordner hinzugefügt werden.</translation>
+    </message>
+    <message>
+        <source>[folder...]</source>
+        <translation>[Ordner...]</translation>
+    </message>
 </context>
 <context>
     <name>rvw::AboutDialog</name>

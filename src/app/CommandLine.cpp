@@ -21,12 +21,16 @@ void CommandLine::configure(QCommandLineParser &parser)
                                         QCoreApplication::translate("main", "folder")));
     parser.addOption(QCommandLineOption({QStringLiteral("a"), kAutostartOption},
                                         QCoreApplication::translate("main", "Begin scanning immediately.")));
+    // What a file manager or the desktop entry hands over (Exec=ravelwick %F).
+    parser.addPositionalArgument(QStringLiteral("folders"),
+                                 QCoreApplication::translate("main", "Folders to add to the scan list."),
+                                 QCoreApplication::translate("main", "[folder...]"));
 }
 
 StartupRequest CommandLine::request(const QCommandLineParser &parser)
 {
     StartupRequest r;
-    r.scanFolders = parser.values(kScanOption);
+    r.scanFolders = parser.values(kScanOption) + parser.positionalArguments();
     r.autostart = parser.isSet(kAutostartOption);
     return r;
 }

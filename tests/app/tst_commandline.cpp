@@ -87,6 +87,10 @@ private slots:
         QTest::newRow("order kept") << QStringList{"--scan=/b", "--autostart", "--scan=/a"}
                                     << QStringList{"/b", "/a"} << true;
         QTest::newRow("autostart alone") << QStringList{"-a"} << QStringList{} << true;
+        QTest::newRow("folders as arguments") << QStringList{"/srv/music", "/srv/jingles"}
+                                              << QStringList{"/srv/music", "/srv/jingles"} << false;
+        QTest::newRow("options before arguments") << QStringList{"/a", "-s", "/b", "-a"}
+                                                  << QStringList{"/b", "/a"} << true;
     }
     void requests()
     {
