@@ -1,0 +1,318 @@
+#!/usr/bin/env python3
+"""Mutation testing: how many small faults planted in src/ do the tests catch?
+
+One mutant at a time, in a copy of the source tree (the working tree is never touched):
+a comparison flipped, a constant changed by one, a condition negated, an && turned into ||,
+a call statement deleted, or a returned value replaced by the type's empty value. Only what
+the mutated file touches is rebuilt (the test executables of its unit), those tests run, and
+the mutant counts as
+
+  killed      a test failed (or crashed, or ran past its time limit),
+  survived    every test passed: the suite cannot tell the fault from the real code,
+  stillborn   it did not compile (left out of the score).
+
+The sample of mutants is fixed by the seed, so two runs on two versions of the suite face
+the same faults as long as the source files did not change. Every unit gets at least one.
+
+  tools/mutate.py --sample 300 --seed 23 --out mutants.jsonl       # run, appending results
+  tools/mutate.py --report mutants.jsonl                           # score per unit
+  tools/mutate.py --list --sample 300 --seed 23                    # the sample, without running
+
+A run can be stopped and started again with the same arguments: mutants already in the
+results file are skipped.
+"""
+import argparse
+import json
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+from collections import defaultdict
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+
+# Units whose tests are not named after them; the rest use tests/<folder>/tst_<unit>.cpp
+# or, failing that, every test of the same folder.
+TESTS_OF = {
+    "app/AppInfo": ["tst_aboutdialog", "tst_updatechecker"],
+    "app/main": ["tst_commandline"],
+    "audio/TagReaderAdts": ["tst_tagreader"],
+    "audio/TagReaderMp4": ["tst_tagreader"],
+    "audio/TagReaderMpeg": ["tst_tagreader"],
+    "audio/TagReaderPcm": ["tst_tagreader"],
+    "audio/TagReaderXiph": ["tst_tagreader"],
+    "audio/ToolProcess": ["tst_audiodecode", "tst_chromaprint"],
+    "cleanup/FileOps": ["tst_actionrunner"],
+    "cli/ConsoleProgress": ["tst_ravelwickcli"],
+    "cli/ReportQuarantine": ["tst_ravelwickcli"],
+    "cli/main": ["tst_ravelwickcli"],
+    "scan/AcousticMatcher": ["tst_duplicategrouper", "tst_acousticrecall"],
+    "scan/TrackAnalysis": ["tst_scancontroller"],
+    "ui/RemovalFlow": ["tst_mainwindow"],
+    "ui/ResultsModel": ["tst_mainwindow"],
+    "ui/SettingsKeys": ["tst_settingsdialog", "tst_mainwindow"],
+    "ui/vfd/Palette": ["tst_lamp", "tst_scrubber", "tst_panel"],
+}
+
+COMPARISONS = [("<=", "<"), (">=", ">"), ("==", "!="), ("!=", "=="), ("<", "<="), (">", ">=")]
+
+
+def code_part(line):
+    """The line without a trailing // comment and with string and char literals blanked,
+    so that mutations never land inside them. Same length as the line."""
+    out = []
+    i = 0
+    quote = None
+    while i < len(line):
+        c = line[i]
+        if quote:
+            out.append(" ")
+            if c == "\\" and i + 1 < len(line):
+                out.append(" ")
+                i += 2
+                continue
+            if c == quote:
+                quote = None
+            i += 1
+            continue
+        if c in "\"'":
+            # 1'000 digit separators are not quotes
+            if c == "'" and i > 0 and line[i - 1].isdigit() and i + 1 < len(line) and line[i + 1].isdigit():
+                out.append(c)
+                i += 1
+                continue
+            quote = c
+            out.append(" ")
+            i += 1
+            continue
+        if line.startswith("//", i):
+            out.append(" " * (len(line) - i))
+            break
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+def sites(path):
+    """Every mutation this file offers: (line index, column, kind, old text, new text)."""
+    lines = path.read_text(encoding="utf-8").split("\n")
+    found = []
+    in_block_comment = False
+    for n, line in enumerate(lines):
+        stripped = line.strip()
+        if in_block_comment:
+            if "*/" in stripped:
+                in_block_comment = False
+            continue
+        if stripped.startswith("/*"):
+            in_block_comment = "*/" not in stripped
+            continue
+        if not stripped or stripped.startswith(("#", "//", "*")):
+            continue
+        code = code_part(line)
+        # Templates and stream operators look like comparisons; leave lines with them alone.
+        templated = re.search(r"\w<[\w:, *&]+>|<<|>>|->|\boperator\b", code)
+        if not templated:
+            for m in re.finditer(r"(?<![<>=!&|+\-*/%^])(<=|>=|==|!=|<|>)(?![<>=])", code):
+                old = m.group(1)
+                new = dict(COMPARISONS)[old]
+                found.append((n, m.start(), "flip comparison", old, new))
+        for m in re.finditer(r"&&|\|\|", code):
+            found.append((n, m.start(), "swap and/or", m.group(0), "||" if m.group(0) == "&&" else "&&"))
+        for m in re.finditer(r"(?<![\w.])(\d+)(?![\w.'])", code):
+            if re.search(r"\[\s*$", code[: m.start()]) and code.strip().startswith(("const", "static", "char")):
+                continue  # array sizes of declarations
+            value = int(m.group(1))
+            found.append((n, m.start(), "constant plus one", m.group(1), str(value + 1)))
+        m = re.match(r"(\s*(?:\}\s*else\s+)?(?:if|while)\s*)\((.*)\)(\s*\{?\s*)$", code)
+        if m and code.count("(") == code.count(")"):
+            condition = line[len(m.group(1)) + 1 : len(m.group(1)) + 1 + len(m.group(2))]
+            found.append((n, len(m.group(1)), "negate condition", "(" + condition + ")", "(!(" + condition + "))"))
+        if re.match(r"\s*[\w:.>\-\[\]]+\s*\(.*\)\s*;\s*$", code) and not re.match(
+            r"\s*(return|delete|new|case|default|goto|throw|Q_\w+|emit\s)", code
+        ) and code.count("(") == code.count(")") and not re.match(r"\s*[\w:<>]+\s+\w+\s*\(", code):
+            found.append((n, 0, "delete call", line, re.match(r"\s*", line).group(0) + ";"))
+        m = re.match(r"(\s*return\s+)(.+);\s*$", code)
+        if m and m.group(2).strip() not in ("{}", "true", "false", "0", "nullptr") and code.count("(") == code.count(")"):
+            value = line[len(m.group(1)) : len(m.group(1)) + len(m.group(2))]
+            found.append((n, len(m.group(1)), "return empty", value, "{}"))
+    return lines, found
+
+
+def unit_of(path):
+    rel = path.relative_to(ROOT / "src").with_suffix("")
+    return str(rel).replace(os.sep, "/")
+
+
+def tests_for(unit):
+    if unit in TESTS_OF:
+        return TESTS_OF[unit]
+    folder, _, name = unit.rpartition("/")
+    own = ROOT / "tests" / folder / ("tst_" + name.lower() + ".cpp")
+    if own.exists():
+        return [own.stem]
+    return sorted(p.stem for p in (ROOT / "tests" / folder).glob("tst_*.cpp"))
+
+
+def all_mutants():
+    mutants = []
+    for path in sorted((ROOT / "src").rglob("*.cpp")):
+        _, found = sites(path)
+        unit = unit_of(path)
+        for n, col, kind, old, new in found:
+            mutants.append(
+                {"id": "%s:%d:%d:%s" % (unit, n + 1, col, kind.replace(" ", "-")), "unit": unit,
+                 "file": str(path.relative_to(ROOT)), "line": n, "col": col, "kind": kind, "old": old, "new": new}
+            )
+    return mutants
+
+
+def sample(mutants, size, seed):
+    """At least one mutant per unit, the rest drawn evenly over all sites."""
+    rng = random.Random(seed)
+    by_unit = defaultdict(list)
+    for m in mutants:
+        by_unit[m["unit"]].append(m)
+    chosen = [rng.choice(by_unit[u]) for u in sorted(by_unit)]
+    picked = {m["id"] for m in chosen}
+    rest = [m for m in mutants if m["id"] not in picked]
+    rng.shuffle(rest)
+    chosen += rest[: max(0, size - len(chosen))]
+    return sorted(chosen, key=lambda m: m["id"])
+
+
+def apply(lines, mutant):
+    out = list(lines)
+    line = out[mutant["line"]]
+    if mutant["kind"] == "delete call":
+        out[mutant["line"]] = mutant["new"]
+    else:
+        col = mutant["col"]
+        assert line[col : col + len(mutant["old"])] == mutant["old"], (mutant["id"], line)
+        out[mutant["line"]] = line[:col] + mutant["new"] + line[col + len(mutant["old"]) :]
+    return "\n".join(out)
+
+
+def prepare(workdir, build, jobs):
+    """A copy of the tree, configured and built once, in which mutants are made."""
+    workdir.mkdir(parents=True, exist_ok=True)
+    # Times are copied too (copy2), so the build folder rebuilds only what changed since the
+    # last run.
+    for entry in ROOT.iterdir():
+        if entry.name.startswith(("build", ".git")):
+            continue
+        target = workdir / entry.name
+        if entry.is_dir():
+            shutil.copytree(entry, target, dirs_exist_ok=True, ignore=shutil.ignore_patterns("__pycache__"))
+        else:
+            shutil.copy2(entry, target)
+    if not (build / "build.ninja").exists():
+        subprocess.run(
+            ["cmake", "-S", str(workdir), "-B", str(build), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+             "-DRAVELWICK_BUILD_TESTS=ON", "-DRAVELWICK_BUILD_BENCHMARKS=OFF", "-DRAVELWICK_INSTALL=OFF"],
+            check=True, stdout=subprocess.DEVNULL,
+        )
+    subprocess.run(["cmake", "--build", str(build), "-j", str(jobs)], check=True, stdout=subprocess.DEVNULL)
+
+
+def run_tests(build, tests, limit):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ASAN_OPTIONS="detect_leaks=0")
+    for test in tests:
+        exe = next((build / "tests").rglob(test), None)
+        if exe is None:
+            return "killed", test + " missing"
+        try:
+            r = subprocess.run([str(exe)], cwd=str(build / "tests"), env=env, stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT, timeout=limit)
+        except subprocess.TimeoutExpired:
+            return "killed", test + " ran past %d s" % limit
+        if r.returncode != 0:
+            failed = [l for l in r.stdout.decode(errors="replace").split("\n") if l.startswith("FAIL!")]
+            return "killed", test + ": " + (failed[0][:200] if failed else "exit %d" % r.returncode)
+    return "survived", ""
+
+
+def run(args):
+    workdir = Path(args.workdir)
+    build = workdir / "build"
+    chosen = sample(all_mutants(), args.sample, args.seed)
+    done = set()
+    out = Path(args.out)
+    if out.exists():
+        done = {json.loads(l)["id"] for l in out.read_text().splitlines() if l.strip()}
+    prepare(workdir, build, args.jobs)
+    with out.open("a") as results:
+        for i, mutant in enumerate(chosen):
+            if mutant["id"] in done:
+                continue
+            source = workdir / mutant["file"]
+            original = source.read_text(encoding="utf-8")
+            tests = tests_for(mutant["unit"])
+            started = time.time()
+            try:
+                source.write_text(apply(original.split("\n"), mutant), encoding="utf-8")
+                built = subprocess.run(["cmake", "--build", str(build), "-j", str(args.jobs), "--target"] + tests,
+                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                if built.returncode != 0:
+                    outcome, detail = "stillborn", ""
+                else:
+                    outcome, detail = run_tests(build, tests, args.limit)
+            finally:
+                source.write_text(original, encoding="utf-8")
+            record = dict(mutant, outcome=outcome, detail=detail, tests=tests, seconds=round(time.time() - started, 1))
+            results.write(json.dumps(record) + "\n")
+            results.flush()
+            print("[%d/%d] %-9s %s  %s -> %s" % (i + 1, len(chosen), outcome, mutant["id"], mutant["old"].strip()[:40],
+                                                 mutant["new"].strip()[:40]), flush=True)
+    # Leaves the copy built as the real code is, for the next run.
+    subprocess.run(["cmake", "--build", str(build), "-j", str(args.jobs)], stdout=subprocess.DEVNULL)
+
+
+def report(path):
+    per_unit = defaultdict(lambda: defaultdict(int))
+    for line in Path(path).read_text().splitlines():
+        if line.strip():
+            r = json.loads(line)
+            per_unit[r["unit"]][r["outcome"]] += 1
+    total = defaultdict(int)
+    print("%-28s %6s %8s %9s %6s" % ("unit", "killed", "survived", "stillborn", "score"))
+    for unit in sorted(per_unit):
+        c = per_unit[unit]
+        for k, v in c.items():
+            total[k] += v
+        scored = c["killed"] + c["survived"]
+        print("%-28s %6d %8d %9d %6s" % (unit, c["killed"], c["survived"], c["stillborn"],
+                                          "%.0f%%" % (100.0 * c["killed"] / scored) if scored else "-"))
+    scored = total["killed"] + total["survived"]
+    print("%-28s %6d %8d %9d %6s" % ("all", total["killed"], total["survived"], total["stillborn"],
+                                      "%.1f%%" % (100.0 * total["killed"] / scored) if scored else "-"))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--sample", type=int, default=300)
+    parser.add_argument("--seed", type=int, default=23)
+    parser.add_argument("--out", default="mutants.jsonl")
+    parser.add_argument("--workdir", default=os.path.join(os.environ.get("TMPDIR", "/tmp"), "ravelwick-mutants"))
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    parser.add_argument("--limit", type=int, default=300, help="seconds one test executable may run")
+    parser.add_argument("--list", action="store_true", help="print the sample and stop")
+    parser.add_argument("--report", metavar="RESULTS", help="print the score per unit of a results file")
+    args = parser.parse_args()
+    if args.report:
+        report(args.report)
+        return 0
+    if args.list:
+        for m in sample(all_mutants(), args.sample, args.seed):
+            print("%-60s %s -> %s" % (m["id"], m["old"].strip()[:50], m["new"].strip()[:50]))
+        return 0
+    run(args)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
