@@ -34,7 +34,7 @@ bool isProgram(const QString &path)
 
 int waitLimitMs(int seconds)
 {
-    return int(std::min<qint64>(qint64(std::max(seconds, 30)) * 1000, INT_MAX));
+    return int(std::min<qint64>(qint64(std::max(seconds, ToolProcess::floorSeconds())) * 1000, INT_MAX));
 }
 
 // With "-loglevel level+..." ffmpeg tags each line "[level] ", after the "[component @ 0x...] "

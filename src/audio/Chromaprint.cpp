@@ -75,7 +75,7 @@ ChromaprintResult fingerprint(const QString &path, int seconds, const QAtomicInt
     }
     const QStringList args{QStringLiteral("-raw"), QStringLiteral("-length"),
                            QString::number(seconds > 0 ? seconds : 1), path};
-    const int limit = int(std::min<qint64>(qint64(std::max(seconds, 30)) * 1000, INT_MAX));
+    const int limit = int(std::min<qint64>(qint64(std::max(seconds, ToolProcess::floorSeconds())) * 1000, INT_MAX));
     // A fingerprint line is about 11 bytes a word, 8 words a second; a megabyte is hours of it.
     const ToolRun run = ToolProcess::run(program, args, limit, kMaxOutputBytes, cancel);
     if (!run.started) {

@@ -13,6 +13,13 @@ constexpr int kPollMs = 100;
 
 } // namespace
 
+int floorSeconds()
+{
+    bool ok = false;
+    const int asked = qEnvironmentVariableIntValue("RVW_TOOL_MIN_SECONDS", &ok);
+    return ok && asked >= 1 && asked <= 3600 ? asked : 30;
+}
+
 ToolRun run(const QString &program, const QStringList &args, int limitMs, qint64 outputCap,
             const QAtomicInt *cancel)
 {

@@ -27,6 +27,11 @@ namespace ToolProcess {
 
 constexpr qsizetype kMaxErrorBytes = 64 * 1024;
 
+// The least time, in seconds, one run of a tool is given, however little audio it is asked
+// for: 30, or RVW_TOOL_MIN_SECONDS (1 to 3600) for libraries on very slow storage, or for
+// checking the time limit without waiting half a minute.
+int floorSeconds();
+
 // Runs `program` and collects what it writes. The run ends when the tool does, when `limitMs`
 // have passed since the start in total (however busy the tool is), when it writes more than
 // `outputCap` bytes, or within a tenth of a second of `cancel` being set; in the last three cases
