@@ -168,7 +168,7 @@ if grep -qF "other.wav" "$report"; then
 fi
 ravelwick-cli quarantine "$report" --dry-run --to "$scratch/quarantine" >"$scratch/dry.txt" ||
     fail "ravelwick-cli quarantine --dry-run failed"
-grep -q "^Would move 1 file(s)" "$scratch/dry.txt" || fail "quarantine --dry-run would not move one copy"
+grep -q "^Would move 1 file into" "$scratch/dry.txt" || fail "quarantine --dry-run would not move one copy"
 [ -f "$lib/a/tone.wav" ] && [ -f "$lib/b/tone copy.wav" ] || fail "a dry run moved a file"
 
 step "opening the window through the desktop entry on a virtual display"

@@ -666,6 +666,33 @@ Nur Verschiebungen in die Quarantäne lassen sich rückgängig machen; um Papier
     </message>
 </context>
 <context>
+    <name>ravelwick-cli</name>
+    <message numerus="yes">
+        <source>Not checked: %n folder(s)</source>
+        <translation><numerusform>Nicht geprüft: %n Ordner</numerusform><numerusform>Nicht geprüft: %n Ordner</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>, %n file(s)</source>
+        <translation><numerusform>, %n Datei</numerusform><numerusform>, %n Dateien</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Would move %n file(s) into %1, freeing %2.</source>
+        <translation><numerusform>Würde %n Datei nach %1 verschieben und %2 freigeben.</numerusform><numerusform>Würde %n Dateien nach %1 verschieben und %2 freigeben.</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Moved %n file(s) into %1, freeing %2; </source>
+        <translation><numerusform>%n Datei nach %1 verschoben, %2 freigegeben; </numerusform><numerusform>%n Dateien nach %1 verschoben, %2 freigegeben; </numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Interrupted: %n file(s) were left in place.</source>
+        <translation><numerusform>Unterbrochen: %n Datei blieb an ihrem Ort.</numerusform><numerusform>Unterbrochen: %n Dateien blieben an ihrem Ort.</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Restored %n file(s); </source>
+        <translation><numerusform>%n Datei wiederhergestellt; </numerusform><numerusform>%n Dateien wiederhergestellt; </numerusform></translation>
+    </message>
+</context>
+<context>
     <name>rvw::AboutDialog</name>
     <message>
         <source>About %1</source>

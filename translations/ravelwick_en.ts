@@ -86,6 +86,33 @@ The clean-up was cancelled; %n files were left in place.</numerusform></translat
     </message>
 </context>
 <context>
+    <name>ravelwick-cli</name>
+    <message numerus="yes">
+        <source>Not checked: %n folder(s)</source>
+        <translation><numerusform>Not checked: %n folder</numerusform><numerusform>Not checked: %n folders</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>, %n file(s)</source>
+        <translation><numerusform>, %n file</numerusform><numerusform>, %n files</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Would move %n file(s) into %1, freeing %2.</source>
+        <translation><numerusform>Would move %n file into %1, freeing %2.</numerusform><numerusform>Would move %n files into %1, freeing %2.</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Moved %n file(s) into %1, freeing %2; </source>
+        <translation><numerusform>Moved %n file into %1, freeing %2; </numerusform><numerusform>Moved %n files into %1, freeing %2; </numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Interrupted: %n file(s) were left in place.</source>
+        <translation><numerusform>Interrupted: %n file was left in place.</numerusform><numerusform>Interrupted: %n files were left in place.</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <source>Restored %n file(s); </source>
+        <translation><numerusform>Restored %n file; </numerusform><numerusform>Restored %n files; </numerusform></translation>
+    </message>
+</context>
+<context>
     <name>rvw::MainWindow</name>
     <message numerus="yes">
         <source>%n folder(s)</source>

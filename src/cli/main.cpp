@@ -29,6 +29,12 @@ using namespace rvw;
 
 namespace {
 
+// A count in English with its plural ("1 file", "2 files"), from the English catalogue.
+QString plural(const char *text, int n)
+{
+    return QCoreApplication::translate("ravelwick-cli", text, nullptr, n);
+}
+
 enum ExitCode
 {
     NoDuplicates = 0,
@@ -94,9 +100,9 @@ void printSummary(const QList<TrackInfo> &tracks, const QList<MatchGroup> &group
     out(QStringLiteral("Files scanned: %1").arg(tracks.size()));
     // Only when something was left out, so that the usual summary stays as scripts know it.
     if (uncheckedFolders > 0 || uncheckedFiles > 0)
-        out(QStringLiteral("Not checked: %1 folder(s), %2 file(s) (--verbose names them)")
-                .arg(uncheckedFolders)
-                .arg(uncheckedFiles));
+        out(plural(QT_TRANSLATE_N_NOOP("ravelwick-cli", "Not checked: %n folder(s)"), uncheckedFolders) +
+            plural(QT_TRANSLATE_N_NOOP("ravelwick-cli", ", %n file(s)"), uncheckedFiles) +
+            QStringLiteral(" (--verbose names them)"));
     out(QStringLiteral("Duplicate groups: %1").arg(groups.size()));
     for (int t = Identical; t <= Metadata; ++t)
         out(QStringLiteral("  %1: %2").arg(matchTierName(MatchTier(t))).arg(perTier[t]));
@@ -204,8 +210,8 @@ int runQuarantine(const CliCommand &cmd)
     if (cmd.dryRun) {
         for (const ReportQuarantine::Move &m : std::as_const(plan.moves))
             out(QStringLiteral("would move %1 (%2)").arg(m.path, dataSize(m.size)));
-        out(QStringLiteral("Would move %1 file(s) into %2, freeing %3.")
-                .arg(plan.moves.size())
+        out(plural(QT_TRANSLATE_N_NOOP("ravelwick-cli", "Would move %n file(s) into %1, freeing %2."),
+                   int(plan.moves.size()))
                 .arg(QDir::toNativeSeparators(root), dataSize(plan.bytes)));
         return plan.skipped.isEmpty() ? 0 : 1;
     }
@@ -222,15 +228,14 @@ int runQuarantine(const CliCommand &cmd)
         ActionRunner::execute(paths, ActionRunner::Quarantine, root, plan.roots, &g_interrupted);
     for (const QString &e : r.errors)
         err(e);
-    out(QStringLiteral("Moved %1 file(s) into %2, freeing %3; %4 failed.")
-            .arg(r.succeeded)
-            .arg(QDir::toNativeSeparators(root), dataSize(r.bytesFreed))
-            .arg(r.failed));
+    out(plural(QT_TRANSLATE_N_NOOP("ravelwick-cli", "Moved %n file(s) into %1, freeing %2; "), r.succeeded)
+            .arg(QDir::toNativeSeparators(root), dataSize(r.bytesFreed)) +
+        QStringLiteral("%1 failed.").arg(r.failed));
     if (!r.manifestPath.isEmpty())
         out(QStringLiteral("Undo manifest: %1").arg(r.manifestPath));
     if (r.cancelled) {
-        err(QStringLiteral("Interrupted: %1 file(s) were left in place.")
-                .arg(paths.size() - r.succeeded - r.failed));
+        err(plural(QT_TRANSLATE_N_NOOP("ravelwick-cli", "Interrupted: %n file(s) were left in place."),
+                   int(paths.size()) - r.succeeded - r.failed));
         return interruptedExitCode();
     }
     if (r.succeeded > 0 && !r.manifestComplete)
@@ -262,7 +267,8 @@ int runUndo(const CliCommand &cmd)
     }
     for (const QString &e : r.errors)
         err(e);
-    out(QStringLiteral("Restored %1 file(s); %2 failed.").arg(r.succeeded).arg(r.failed));
+    out(plural(QT_TRANSLATE_N_NOOP("ravelwick-cli", "Restored %n file(s); "), r.succeeded) +
+        QStringLiteral("%1 failed.").arg(r.failed));
     if (r.failed > 0)
         out(QStringLiteral("The manifest is kept, so the undo can be tried again."));
     return r.failed == 0 ? 0 : 1;

@@ -259,7 +259,7 @@ private slots:
 
         const Run moved = cli({"quarantine", report, "--to", qroot});
         QVERIFY2(moved.code == 0, qPrintable(moved.err));
-        QVERIFY(moved.out.contains("Moved 2 file(s)"));
+        QVERIFY(moved.out.contains("Moved 2 files into"));
         QVERIFY(moved.out.contains("Undo manifest: "));
         int present = 0;
         for (auto it = before.cbegin(); it != before.cend(); ++it)
@@ -272,7 +272,7 @@ private slots:
         const QString manifest = list.out.section('\t', 0, 0).trimmed();
         const Run undone = cli({"undo", manifest});
         QVERIFY2(undone.code == 0, qPrintable(undone.err + undone.out));
-        QVERIFY(undone.out.contains("Restored 2 file(s); 0 failed."));
+        QVERIFY(undone.out.contains("Restored 2 files; 0 failed."));
         for (auto it = before.cbegin(); it != before.cend(); ++it)
             QCOMPARE(sha256(m_lib + "/" + it.key()), it.value());
         QVERIFY(cli({"undo"}).out.contains("No clean-up to undo."));
@@ -343,7 +343,7 @@ private slots:
         r = cli({"quarantine", report, "--to", qroot});
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains(changed + " changed since the report; skipped"), qPrintable(r.err));
-        QVERIFY(r.out.contains("Moved 1 file(s)"));
+        QVERIFY(r.out.contains("Moved 1 file into"));
         QVERIFY(QFile::exists(changed));
         QVERIFY(sha256(changed) != original);
         // put the library back for the other tests
