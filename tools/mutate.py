@@ -17,6 +17,7 @@ the same faults as long as the source files did not change. Every unit gets at l
   tools/mutate.py --sample 300 --seed 23 --out mutants.jsonl       # run, appending results
   tools/mutate.py --report mutants.jsonl                           # score per unit
   tools/mutate.py --list --sample 300 --seed 23                    # the sample, without running
+  tools/mutate.py --units cleanup,audio/Hasher --out part.jsonl     # only those units' mutants of it
 
 A run can be stopped and started again with the same arguments: mutants already in the
 results file are skipped.
@@ -143,8 +144,8 @@ def sites(path):
     return lines, found
 
 
-def unit_of(path):
-    rel = path.relative_to(ROOT / "src").with_suffix("")
+def unit_of(path, base):
+    rel = path.relative_to(base / "src").with_suffix("")
     return str(rel).replace(os.sep, "/")
 
 
@@ -158,15 +159,15 @@ def tests_for(unit):
     return sorted(p.stem for p in (ROOT / "tests" / folder).glob("tst_*.cpp"))
 
 
-def all_mutants():
+def all_mutants(base=ROOT):
     mutants = []
-    for path in sorted((ROOT / "src").rglob("*.cpp")):
+    for path in sorted((base / "src").rglob("*.cpp")):
         _, found = sites(path)
-        unit = unit_of(path)
+        unit = unit_of(path, base)
         for n, col, kind, old, new in found:
             mutants.append(
                 {"id": "%s:%d:%d:%s" % (unit, n + 1, col, kind.replace(" ", "-")), "unit": unit,
-                 "file": str(path.relative_to(ROOT)), "line": n, "col": col, "kind": kind, "old": old, "new": new}
+                 "file": str(path.relative_to(base)), "line": n, "col": col, "kind": kind, "old": old, "new": new}
             )
     return mutants
 
@@ -236,15 +237,25 @@ def run_tests(build, tests, limit):
     return "survived", ""
 
 
+def picked(args, base=ROOT):
+    """The seeded sample, narrowed to --units when given (the same mutants as in the full run)."""
+    chosen = sample(all_mutants(base), args.sample, args.seed)
+    if args.units:
+        wanted = set(args.units.split(","))
+        chosen = [m for m in chosen if m["unit"] in wanted or m["unit"].split("/")[0] in wanted]
+    return chosen
+
+
 def run(args):
     workdir = Path(args.workdir)
     build = workdir / "build"
-    chosen = sample(all_mutants(), args.sample, args.seed)
+    prepare(workdir, build, args.jobs)
+    # From the copy: the tree being worked on may move on while this runs.
+    chosen = picked(args, workdir)
     done = set()
     out = Path(args.out)
     if out.exists():
         done = {json.loads(l)["id"] for l in out.read_text().splitlines() if l.strip()}
-    prepare(workdir, build, args.jobs)
     with out.open("a") as results:
         for i, mutant in enumerate(chosen):
             if mutant["id"] in done:
@@ -300,6 +311,7 @@ def main():
     parser.add_argument("--workdir", default=os.path.join(os.environ.get("TMPDIR", "/tmp"), "ravelwick-mutants"))
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--limit", type=int, default=300, help="seconds one test executable may run")
+    parser.add_argument("--units", help="only the sampled mutants of these units or folders, e.g. audio/Hasher,cleanup")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     parser.add_argument("--report", metavar="RESULTS", help="print the score per unit of a results file")
     args = parser.parse_args()
@@ -307,7 +319,7 @@ def main():
         report(args.report)
         return 0
     if args.list:
-        for m in sample(all_mutants(), args.sample, args.seed):
+        for m in picked(args):
             print("%-60s %s -> %s" % (m["id"], m["old"].strip()[:50], m["new"].strip()[:50]))
         return 0
     run(args)
