@@ -18,6 +18,7 @@ the same faults as long as the source files did not change. Every unit gets at l
   tools/mutate.py --report mutants.jsonl                           # score per unit
   tools/mutate.py --list --sample 300 --seed 23                    # the sample, without running
   tools/mutate.py --units cleanup,audio/Hasher --out part.jsonl     # only those units' mutants of it
+  git archive ABC123 | tar -x -C /tmp/old && tools/mutate.py --source /tmp/old --out old.jsonl
 
 A run can be stopped and started again with the same arguments: mutants already in the
 results file are skipped.
@@ -149,14 +150,14 @@ def unit_of(path, base):
     return str(rel).replace(os.sep, "/")
 
 
-def tests_for(unit):
+def tests_for(unit, base=ROOT):
     if unit in TESTS_OF:
         return TESTS_OF[unit]
     folder, _, name = unit.rpartition("/")
-    own = ROOT / "tests" / folder / ("tst_" + name.lower() + ".cpp")
+    own = base / "tests" / folder / ("tst_" + name.lower() + ".cpp")
     if own.exists():
         return [own.stem]
-    return sorted(p.stem for p in (ROOT / "tests" / folder).glob("tst_*.cpp"))
+    return sorted(p.stem for p in (base / "tests" / folder).glob("tst_*.cpp"))
 
 
 def all_mutants(base=ROOT):
@@ -198,19 +199,29 @@ def apply(lines, mutant):
     return "\n".join(out)
 
 
-def prepare(workdir, build, jobs):
-    """A copy of the tree, configured and built once, in which mutants are made."""
-    workdir.mkdir(parents=True, exist_ok=True)
-    # Times are copied too (copy2), so the build folder rebuilds only what changed since the
-    # last run.
-    for entry in ROOT.iterdir():
-        if entry.name.startswith(("build", ".git")):
+def sync(source, target):
+    """Makes `target` hold what `source` holds. Only files whose content differs are copied, and
+    they get a new time, so the build folder rebuilds exactly what changed (a copy keeping the
+    source's older time could hide a change from it)."""
+    target.mkdir(parents=True, exist_ok=True)
+    wanted = set()
+    for entry in source.iterdir():
+        if entry.name.startswith(("build", ".git")) or entry.name == "__pycache__":
             continue
-        target = workdir / entry.name
+        wanted.add(entry.name)
+        there = target / entry.name
         if entry.is_dir():
-            shutil.copytree(entry, target, dirs_exist_ok=True, ignore=shutil.ignore_patterns("__pycache__"))
-        else:
-            shutil.copy2(entry, target)
+            sync(entry, there)
+        elif not there.exists() or there.read_bytes() != entry.read_bytes():
+            shutil.copy(entry, there)
+    for entry in target.iterdir():
+        if entry.name not in wanted and not entry.name.startswith("build"):
+            shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
+
+
+def prepare(source, workdir, build, jobs):
+    """A copy of the tree, configured and built once, in which mutants are made."""
+    sync(source, workdir)
     if not (build / "build.ninja").exists():
         subprocess.run(
             ["cmake", "-S", str(workdir), "-B", str(build), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
@@ -249,7 +260,7 @@ def picked(args, base=ROOT):
 def run(args):
     workdir = Path(args.workdir)
     build = workdir / "build"
-    prepare(workdir, build, args.jobs)
+    prepare(Path(args.source).resolve(), workdir, build, args.jobs)
     # From the copy: the tree being worked on may move on while this runs.
     chosen = picked(args, workdir)
     done = set()
@@ -262,7 +273,7 @@ def run(args):
                 continue
             source = workdir / mutant["file"]
             original = source.read_text(encoding="utf-8")
-            tests = tests_for(mutant["unit"])
+            tests = tests_for(mutant["unit"], workdir)
             started = time.time()
             try:
                 source.write_text(apply(original.split("\n"), mutant), encoding="utf-8")
@@ -311,6 +322,8 @@ def main():
     parser.add_argument("--workdir", default=os.path.join(os.environ.get("TMPDIR", "/tmp"), "ravelwick-mutants"))
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--limit", type=int, default=300, help="seconds one test executable may run")
+    parser.add_argument("--source", default=str(ROOT),
+                        help="the tree to test (default: this one), e.g. an older commit unpacked with git archive")
     parser.add_argument("--units", help="only the sampled mutants of these units or folders, e.g. audio/Hasher,cleanup")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     parser.add_argument("--report", metavar="RESULTS", help="print the score per unit of a results file")
