@@ -2,13 +2,10 @@
 #include "update/UpdateChecker.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QNetworkProxy>
 #include <QScopeGuard>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QStandardPaths>
-#include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -20,183 +17,91 @@ using namespace rvw;
 
 namespace {
 
-struct ReceivedRequest
-{
-    QByteArray method;
-    QByteArray target;
-    QByteArray protocol;
-    QHash<QByteArray, QByteArray> headers; // names in lower case
-};
-
-// A small HTTP service on 127.0.0.1 that answers each path with a canned response. An empty
-// canned response means the service reads the request and never answers.
-class FakeUpdateService
+// An HTTP service on 127.0.0.1 that answers each path with a canned response (404 for other
+// paths) and keeps the head of each request. An empty response is never sent.
+class Service : public QTcpServer
 {
 public:
-    FakeUpdateService()
+    QHash<QByteArray, QByteArray> answers;
+    QList<QByteArray> heads;
+
+    Service()
     {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] { acceptConnections(); });
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { read(socket); });
+        });
     }
-
-    bool isListening() const { return m_server.isListening(); }
-
-    QString url(const QString &pathAndQuery = QStringLiteral("/api/latest.json")) const
+    QString url(const QString &path = QStringLiteral("/api/latest.json")) const
     {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(pathAndQuery);
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path);
     }
-
-    void answer(const QByteArray &path, const QByteArray &response) { m_responses.insert(path, response); }
-
-    QList<ReceivedRequest> requests;
 
 private:
-    void acceptConnections()
+    void read(QTcpSocket *socket)
     {
-        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { readFrom(socket); });
-            QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
-                m_buffers.remove(socket);
-                socket->deleteLater();
-            });
+        const QByteArray head = socket->property("head").toByteArray() + socket->readAll();
+        socket->setProperty("head", head);
+        if (!head.contains("\r\n\r\n"))
+            return;
+        heads << head.left(head.indexOf("\r\n\r\n") + 2);
+        const QByteArray answer = answers.value(head.split(' ').value(1).split('?').value(0),
+                                                "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+        if (!answer.isEmpty()) {
+            socket->write(answer);
+            socket->disconnectFromHost();
         }
     }
-
-    void readFrom(QTcpSocket *socket)
-    {
-        QByteArray &buffer = m_buffers[socket];
-        buffer += socket->readAll();
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
-        if (end < 0)
-            return;
-        const QList<QByteArray> lines = buffer.left(end).split('\n');
-        buffer.remove(0, end + 4);
-
-        ReceivedRequest request;
-        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-        request.method = requestLine.value(0);
-        request.target = requestLine.value(1);
-        request.protocol = requestLine.value(2);
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const qsizetype colon = lines.at(i).indexOf(':');
-            if (colon > 0)
-                request.headers.insert(lines.at(i).left(colon).trimmed().toLower(),
-                                       lines.at(i).mid(colon + 1).trimmed());
-        }
-        requests.append(request);
-
-        const qsizetype queryStart = request.target.indexOf('?');
-        const QByteArray path = queryStart < 0 ? request.target : request.target.left(queryStart);
-        const QByteArray response = m_responses.value(
-            path, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        if (response.isEmpty())
-            return;
-        socket->write(response);
-        socket->disconnectFromHost();
-    }
-
-    QHash<QByteArray, QByteArray> m_responses;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
-    QTcpServer m_server; // last, so its sockets go before the tables their handlers use
 };
 
-QByteArray httpResponse(int status, const QByteArray &reason, const QByteArray &body,
-                        const QByteArray &contentType = "application/json",
-                        const QByteArray &extraHeaders = {})
+QByteArray http(const QByteArray &status, const QByteArray &body, const QByteArray &headers = {})
 {
-    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\nContent-Type: " + contentType +
-           "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n" +
-           extraHeaders + "\r\n" + body;
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nConnection: close\r\n" + headers + "\r\n" + body;
 }
 
-// JSON written with single quotes, for readable documents in the tests.
-QByteArray json(QByteArray text)
+// A 200 answer carrying a JSON document written with ' for ".
+QByteArray ok(QByteArray json)
 {
-    return text.replace('\'', '"');
+    return http("200 OK", json.replace('\'', '"'), "Content-Type: application/json\r\n");
 }
 
-QByteArray okJson(const QByteArray &body)
+QByteArray release(const QByteArray &version, bool critical = false)
 {
-    return httpResponse(200, "OK", body);
+    return ok("{'latest_version': '" + version + "', 'critical': " + (critical ? "true" : "false") + "}");
 }
 
-QByteArray releaseJson(const QByteArray &version, bool critical = false)
+// Runs one check and describes each outcome it reported, e.g. "available 1.2 (silent)".
+QStringList runCheck(UpdateChecker &checker, bool silent, UpdateChecker::Release *release = nullptr)
 {
-    return "{\"latest_version\": \"" + version + "\", \"critical\": " + (critical ? "true" : "false") +
-           ", \"download_url\": \"https://example.invalid/get\"}";
-}
-
-enum class Kind
-{
-    Nothing,
-    Available,
-    UpToDate,
-    Failed
-};
-
-struct Outcome
-{
-    Kind kind = Kind::Nothing;
-    int signalCount = 0;
-    bool silent = false;
-    QString error;
-    UpdateChecker::Release release;
-};
-
-// Runs one check and waits, bounded, for its outcome.
-Outcome runCheck(UpdateChecker &checker, bool silent, int waitMs = 10000)
-{
-    QSignalSpy available(&checker, &UpdateChecker::updateAvailable);
-    QSignalSpy upToDate(&checker, &UpdateChecker::upToDate);
-    QSignalSpy failed(&checker, &UpdateChecker::checkFailed);
+    QStringList seen;
+    QObject scope;
+    const auto how = [](bool s) { return s ? QStringLiteral(" (silent)") : QStringLiteral(" (manual)"); };
+    QObject::connect(&checker, &UpdateChecker::updateAvailable, &scope,
+                     [&](const UpdateChecker::Release &r, bool s) {
+                         seen << "available " + r.version + how(s);
+                         if (release)
+                             *release = r;
+                     });
+    QObject::connect(&checker, &UpdateChecker::upToDate, &scope,
+                     [&](bool s) { seen << "up to date" + how(s); });
+    QObject::connect(&checker, &UpdateChecker::checkFailed, &scope,
+                     [&](const QString &error, bool s) { seen << "failed: " + error + how(s); });
     checker.check(silent);
-    const auto count = [&] { return int(available.count() + upToDate.count() + failed.count()); };
-    if (!QTest::qWaitFor([&] { return count() > 0; }, waitMs))
-        return {};
-    QTest::qWait(20); // a second outcome for the same check would arrive here
-
-    Outcome outcome;
-    outcome.signalCount = count();
-    if (!available.isEmpty()) {
-        outcome.kind = Kind::Available;
-        outcome.release = available.at(0).at(0).value<UpdateChecker::Release>();
-        outcome.silent = available.at(0).at(1).toBool();
-    } else if (!upToDate.isEmpty()) {
-        outcome.kind = Kind::UpToDate;
-        outcome.silent = upToDate.at(0).at(0).toBool();
-    } else if (!failed.isEmpty()) {
-        outcome.kind = Kind::Failed;
-        outcome.error = failed.at(0).at(0).toString();
-        outcome.silent = failed.at(0).at(1).toBool();
-    }
-    return outcome;
-}
-
-// A checker pointed at a local service whose update path answers with `response`.
-struct Rig
-{
-    explicit Rig(const QByteArray &response)
-    {
-        service.answer("/api/latest.json", response);
-        checker.setEndpoint(service.url());
-    }
-
-    FakeUpdateService service;
-    UpdateChecker checker;
-};
-
-bool lastCheckedStored()
-{
-    return QSettings().contains(QStringLiteral("updates/lastChecked"));
+    if (QTest::qWaitFor([&] { return !seen.isEmpty(); }, 10000))
+        QTest::qWait(20); // a second outcome for the same check would arrive here
+    return seen;
 }
 
 } // namespace
 
-Q_DECLARE_METATYPE(Kind)
-
 class TestUpdateChecker : public QObject
 {
     Q_OBJECT
+
+    QTemporaryDir m_settingsDir;
+
 private slots:
     void initTestCase()
     {
@@ -205,11 +110,10 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setApplicationName(AppInfo::applicationName());
         QCoreApplication::setOrganizationName(AppInfo::organisation());
-        QCoreApplication::setOrganizationDomain(AppInfo::organisationDomain());
         QVERIFY(m_settingsDir.isValid());
         QSettings::setDefaultFormat(QSettings::IniFormat);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
-        QVERIFY2(QSettings().fileName().startsWith(m_settingsDir.path()), qPrintable(QSettings().fileName()));
+        QVERIFY(QSettings().fileName().startsWith(m_settingsDir.path()));
         // Requests to the local service must not wander off to a proxy from the environment.
         QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     }
@@ -246,301 +150,217 @@ private slots:
         QCOMPARE(UpdateChecker::compareVersions(b, a), -expected);
     }
 
-    void endpoint_defaultsTrimsAndPersists()
+    void endpoint()
     {
-        {
-            UpdateChecker checker;
-            QCOMPARE(checker.endpoint(), AppInfo::defaultUpdateEndpoint());
-            QVERIFY(checker.endpoint().endsWith(QStringLiteral("/api/latest.json")));
-            checker.setEndpoint(QStringLiteral("  http://updates.example.invalid/api/latest.json \t"));
-            QCOMPARE(checker.endpoint(), QStringLiteral("http://updates.example.invalid/api/latest.json"));
-        }
-        QCOMPARE(QSettings().value("updates/url").toString(),
-                 QStringLiteral("http://updates.example.invalid/api/latest.json"));
-        UpdateChecker reread;
-        QCOMPARE(reread.endpoint(), QStringLiteral("http://updates.example.invalid/api/latest.json"));
-
-        reread.setEndpoint(QStringLiteral("   "));
-        QCOMPARE(reread.endpoint(), AppInfo::defaultUpdateEndpoint());
+        const QString mine = QStringLiteral("http://updates.example.invalid/api/latest.json");
+        QCOMPARE(UpdateChecker().endpoint(), AppInfo::defaultUpdateEndpoint());
+        UpdateChecker().setEndpoint("  " + mine + " \t");
+        QCOMPARE(UpdateChecker().endpoint(), mine); // trimmed and kept in the settings
+        UpdateChecker checker;
+        checker.setEndpoint(QStringLiteral("   "));
+        QCOMPARE(checker.endpoint(), AppInfo::defaultUpdateEndpoint());
         QCOMPARE(QSettings().value("updates/url").toString(), AppInfo::defaultUpdateEndpoint());
-
         QSettings().setValue("updates/url", QStringLiteral("  "));
         QCOMPARE(UpdateChecker().endpoint(), AppInfo::defaultUpdateEndpoint());
     }
 
-    void request_carriesIdentity_data()
-    {
-        QTest::addColumn<QString>("pathAndQuery");
-        QTest::addColumn<QByteArray>("expectedTarget");
-        const QByteArray identity =
-            "app=Ravelwick&current=1.0.0&platform=" + AppInfo::platformKey().toLatin1() +
-            "&arch=" + QSysInfo::currentCpuArchitecture().toLatin1();
-        QTest::newRow("plain endpoint") << "/api/latest.json"
-                                        << "/api/latest.json?" + identity;
-        QTest::newRow("endpoint with a query") << "/api/latest.json?channel=beta&lang=en"
-                                               << "/api/latest.json?channel=beta&lang=en&" + identity;
-    }
-
-    void request_carriesIdentity()
-    {
-        QFETCH(QString, pathAndQuery);
-        QFETCH(QByteArray, expectedTarget);
-        Rig rig(okJson(releaseJson("1.0.0")));
-        rig.checker.setEndpoint(rig.service.url(pathAndQuery));
-
-        const Outcome outcome = runCheck(rig.checker, false);
-        QCOMPARE(int(outcome.kind), int(Kind::UpToDate));
-        QCOMPARE(rig.service.requests.size(), 1);
-        const ReceivedRequest &request = rig.service.requests.first();
-        QCOMPARE(request.method, QByteArray("GET"));
-        QCOMPARE(request.target, expectedTarget);
-        QCOMPARE(request.protocol, QByteArray("HTTP/1.1"));
-        QCOMPARE(request.headers.value("user-agent"), QByteArray("Ravelwick/1.0.0"));
-        QCOMPARE(request.headers.value("accept"), QByteArray("application/json"));
-    }
-
-    void request_followsRedirect()
-    {
-        Rig rig(httpResponse(302, "Found", {}, "text/plain", "Location: /moved/latest.json\r\n"));
-        rig.service.answer("/moved/latest.json", okJson(releaseJson("1.5.0")));
-
-        const Outcome outcome = runCheck(rig.checker, false);
-        QVERIFY2(outcome.kind == Kind::Available, qPrintable(outcome.error));
-        QCOMPARE(outcome.release.version, QStringLiteral("1.5.0"));
-        QCOMPARE(rig.service.requests.size(), 2);
-        QCOMPARE(rig.service.requests.at(1).target, QByteArray("/moved/latest.json"));
-    }
-
-    void reply_versions_data()
-    {
-        QTest::addColumn<QByteArray>("version");
-        QTest::addColumn<bool>("silent");
-        QTest::addColumn<Kind>("expected");
-        QTest::newRow("newer patch, manual") << QByteArray("1.0.1") << false << Kind::Available;
-        QTest::newRow("newer major, silent") << QByteArray("2.0") << true << Kind::Available;
-        QTest::newRow("newer after trimming") << QByteArray("  1.1  ") << true << Kind::Available;
-        QTest::newRow("equal, manual") << QByteArray("1.0.0") << false << Kind::UpToDate;
-        QTest::newRow("equal with fewer parts, silent") << QByteArray("1.0") << true << Kind::UpToDate;
-        QTest::newRow("older, manual") << QByteArray("0.9.9") << false << Kind::UpToDate;
-        QTest::newRow("older, silent") << QByteArray("0.12") << true << Kind::UpToDate;
-    }
-
-    void reply_versions()
-    {
-        QFETCH(QByteArray, version);
-        QFETCH(bool, silent);
-        QFETCH(Kind, expected);
-        Rig rig(okJson(releaseJson(version)));
-
-        const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
-        const Outcome outcome = runCheck(rig.checker, silent);
-        QCOMPARE(int(outcome.kind), int(expected));
-        QCOMPARE(outcome.signalCount, 1);
-        QCOMPARE(outcome.silent, silent);
-        if (expected == Kind::Available)
-            QCOMPARE(outcome.release.version, QString::fromLatin1(version).trimmed());
-
-        const QDateTime stored = QSettings().value("updates/lastChecked").toDateTime();
-        QVERIFY(stored.isValid());
-        QCOMPARE(stored.timeSpec(), Qt::UTC);
-        QVERIFY(stored >= before && stored <= QDateTime::currentDateTimeUtc());
-        QVERIFY(!rig.checker.automaticCheckDue());
-    }
-
-    void reply_readsReleaseFields()
-    {
-        Rig rig(okJson(json("{'latest_version': ' 1.2.0 ', 'release_date': ' 2026-12-05 ',"
-                            " 'download_url': ' https://example.invalid/ravelwick-1.2.0.exe ',"
-                            " 'notes_url': '\\thttps://example.invalid/notes\\n',"
-                            " 'notes': '  Faster scans.\\n', 'critical': true,"
-                            " 'min_supported_version': ' 0.9 ', 'extra': {'ignored': [1, 2]}}")));
-
-        const Outcome outcome = runCheck(rig.checker, true);
-        QCOMPARE(int(outcome.kind), int(Kind::Available));
-        const UpdateChecker::Release &r = outcome.release;
-        QCOMPARE(r.version, QStringLiteral("1.2.0"));
-        QCOMPARE(r.releaseDate, QStringLiteral("2026-12-05"));
-        QCOMPARE(r.downloadUrl, QStringLiteral("https://example.invalid/ravelwick-1.2.0.exe"));
-        QCOMPARE(r.notesUrl, QStringLiteral("https://example.invalid/notes"));
-        QCOMPARE(r.notes, QStringLiteral("  Faster scans.\n"));
-        QVERIFY(r.critical);
-        QCOMPARE(r.minSupportedVersion, QStringLiteral("0.9"));
-    }
-
-    void reply_wrongTypesGiveEmptyFields()
-    {
-        Rig rig(okJson(json("{'latest_version': '3.0', 'release_date': 20261205, 'download_url': null,"
-                            " 'notes_url': ['x'], 'notes': {'a': 1}, 'critical': 'true',"
-                            " 'min_supported_version': false}")));
-
-        const Outcome outcome = runCheck(rig.checker, false);
-        QCOMPARE(int(outcome.kind), int(Kind::Available));
-        const UpdateChecker::Release &r = outcome.release;
-        QCOMPARE(r.version, QStringLiteral("3.0"));
-        QVERIFY(r.releaseDate.isEmpty());
-        QVERIFY(r.downloadUrl.isEmpty());
-        QVERIFY(r.notesUrl.isEmpty());
-        QVERIFY(r.notes.isEmpty());
-        QVERIFY(!r.critical);
-        QVERIFY(r.minSupportedVersion.isEmpty());
-    }
-
-    void reply_failures_data()
+    void check_data()
     {
         QTest::addColumn<QByteArray>("response");
         QTest::addColumn<bool>("silent");
-        QTest::addColumn<QString>("expectedError");
-        const QString unreadable = QStringLiteral("The update service returned an unreadable response.");
-        const QString noVersion = QStringLiteral("The update service did not report a version.");
-        QTest::newRow("404, silent") << httpResponse(404, "Not Found", "<h1>Not Found</h1>", "text/html")
-                                     << true << "The update service returned HTTP 404.";
-        QTest::newRow("500, manual") << httpResponse(500, "Internal Server Error", "{}") << false
-                                     << "The update service returned HTTP 500.";
-        QTest::newRow("400, manual") << httpResponse(400, "Bad Request", {}) << false
-                                     << "The update service returned HTTP 400.";
-        QTest::newRow("204 without a document")
-            << httpResponse(204, "No Content", {}) << false << "The update service returned HTTP 204.";
-        QTest::newRow("HTML body") << httpResponse(200, "OK", "<!DOCTYPE html><html><body>Hi</body></html>",
-                                                   "text/html")
-                                   << false << unreadable;
-        QTest::newRow("empty body") << okJson({}) << true << unreadable;
-        QTest::newRow("truncated JSON") << okJson(json("{'latest_version': '2.0'")) << false << unreadable;
-        QTest::newRow("array at top level")
-            << okJson(json("[{'latest_version': '2.0'}]")) << false << unreadable;
-        QTest::newRow("missing version, silent")
-            << okJson(json("{'release_date': '2026-12-05'}")) << true << noVersion;
-        QTest::newRow("version not a string") << okJson(json("{'latest_version': 2}")) << false << noVersion;
-        QTest::newRow("blank version") << okJson(json("{'latest_version': '   '}")) << false << noVersion;
-        // Valid JSON once the padding is skipped, so only the size limit can reject it.
-        QTest::newRow("oversized")
-            << "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n" +
-                   QByteArray(1536 * 1024, ' ') + releaseJson("2.0")
-            << true << unreadable;
+        QTest::addColumn<QString>("expected"); // a wildcard pattern
+        QTest::addColumn<QString>("skipped");
+        const QString none, skip = QStringLiteral("1.2.0");
+        const QString unreadable = "failed: The update service returned an unreadable response.";
+        const QString noVersion = "failed: The update service did not report a version.";
+        QTest::newRow("newer patch") << release("1.0.1") << false << "available 1.0.1 (manual)" << none;
+        QTest::newRow("newer major") << release("2.0") << true << "available 2.0 (silent)" << none;
+        QTest::newRow("newer, trimmed") << release("  1.1  ") << true << "available 1.1 (silent)" << none;
+        QTest::newRow("equal") << release("1.0.0") << false << "up to date (manual)" << none;
+        QTest::newRow("equal, fewer parts") << release("1.0") << true << "up to date (silent)" << none;
+        QTest::newRow("older") << release("0.9.9") << false << "up to date (manual)" << none;
+        QTest::newRow("older, silent") << release("0.12") << true << "up to date (silent)" << none;
+        QTest::newRow("skipped, automatic") << release("1.2.0") << true << "up to date (silent)" << skip;
+        QTest::newRow("skipped, manual") << release("1.2.0") << false << "available 1.2.0 (manual)" << skip;
+        QTest::newRow("skipped but critical, automatic")
+            << release("1.2.0", true) << true << "available 1.2.0 (silent)" << skip;
+        QTest::newRow("skipped but critical, manual")
+            << release("1.2.0", true) << false << "available 1.2.0 (manual)" << skip;
+        QTest::newRow("another version skipped")
+            << release("1.2.0") << true << "available 1.2.0 (silent)" << QString("1.1.0");
+        QTest::newRow("skip matches text exactly")
+            << release("1.2.0") << true << "available 1.2.0 (silent)" << QString("1.2");
+        QTest::newRow("redirect followed") << http("302 Found", {}, "Location: /moved/latest.json\r\n")
+                                           << false << "available 1.5.0 (manual)" << none;
+        QTest::newRow("404") << http("404 Not Found", "<h1>Not Found</h1>") << true
+                             << "failed: The update service returned HTTP 404. (silent)" << skip;
+        QTest::newRow("500") << http("500 Internal Server Error", "{}") << false
+                             << "failed: The update service returned HTTP 500. (manual)" << none;
+        QTest::newRow("400") << http("400 Bad Request", {}) << false
+                             << "failed: The update service returned HTTP 400. (manual)" << none;
+        QTest::newRow("204") << http("204 No Content", {}) << false
+                             << "failed: The update service returned HTTP 204. (manual)" << none;
+        QTest::newRow("HTML body") << http("200 OK", "<!DOCTYPE html><html></html>") << false
+                                   << unreadable + " (manual)" << none;
+        QTest::newRow("empty body") << ok({}) << true << unreadable + " (silent)" << none;
+        QTest::newRow("truncated") << ok("{'latest_version': '2.0'") << false << unreadable + " (manual)"
+                                   << none;
+        QTest::newRow("array") << ok("[{'latest_version': '2.0'}]") << false << unreadable + " (manual)"
+                               << none;
+        QTest::newRow("no version") << ok("{'release_date': '2026-12-05'}") << true << noVersion + " (silent)"
+                                    << none;
+        QTest::newRow("version a number")
+            << ok("{'latest_version': 2}") << false << noVersion + " (manual)" << none;
+        QTest::newRow("blank version")
+            << ok("{'latest_version': '   '}") << false << noVersion + " (manual)" << none;
+        QTest::newRow("huge version number")
+            << ok("{'latest_version': 1e999}") << false << unreadable + " (manual)" << none;
+        // Padded to the size cap (1 MiB) and one byte over it, with and without a stated length.
+        const QByteArray doc = "{'latest_version': '2'}", pad(1024 * 1024 - doc.size(), ' ');
+        QTest::newRow("exactly the size cap") << ok(pad + doc) << false << "available 2 (manual)" << none;
+        QTest::newRow("over the size cap") << ok(pad + ' ' + doc) << true << unreadable + " (silent)" << none;
+        QTest::newRow("over the size cap, no length")
+            << "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + pad + ' ' + QByteArray(doc).replace('\'', '"')
+            << true << unreadable + " (silent)" << none;
+        // Network failures carry the network's own text, not one about the service's answer.
+        QTest::newRow("no answer, timed out") << QByteArray() << false << "failed: [!T]* (manual)" << none;
     }
 
-    void reply_failures()
+    // One check against the local service, which also answers a redirect to /moved/latest.json.
+    // Every check reports exactly one outcome; one that got a version stores when it did.
+    void check()
     {
         QFETCH(QByteArray, response);
         QFETCH(bool, silent);
-        QFETCH(QString, expectedError);
-        Rig rig(response);
-        UpdateChecker::setSkippedVersion(QStringLiteral("1.4"));
-        const QVariant urlBefore = QSettings().value("updates/url");
-
-        const Outcome outcome = runCheck(rig.checker, silent);
-        QCOMPARE(int(outcome.kind), int(Kind::Failed));
-        QCOMPARE(outcome.signalCount, 1);
-        QCOMPARE(outcome.error, expectedError);
-        QCOMPARE(outcome.silent, silent);
-        QVERIFY(!lastCheckedStored());
-        QCOMPARE(UpdateChecker::skippedVersion(), QStringLiteral("1.4"));
-        QCOMPARE(QSettings().value("updates/url"), urlBefore);
-    }
-
-    void network_connectionRefused()
-    {
-        quint16 closedPort = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            closedPort = probe.serverPort();
-        }
+        QFETCH(QString, expected);
+        QFETCH(QString, skipped);
+        Service service;
+        service.answers.insert("/api/latest.json", response);
+        service.answers.insert("/moved/latest.json", release("1.5.0"));
         UpdateChecker checker;
-        checker.setEndpoint(QStringLiteral("http://127.0.0.1:%1/api/latest.json").arg(closedPort));
+        checker.setEndpoint(service.url());
+        if (response.isEmpty())
+            checker.setTimeoutMs(300);
+        UpdateChecker::setSkippedVersion(skipped);
 
-        const Outcome outcome = runCheck(checker, true);
-        QCOMPARE(int(outcome.kind), int(Kind::Failed));
-        QVERIFY(outcome.silent);
-        QVERIFY(!outcome.error.isEmpty());
-        QVERIFY2(!outcome.error.startsWith(QStringLiteral("The update service")), qPrintable(outcome.error));
-        QVERIFY(!lastCheckedStored());
+        const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
+        const QStringList outcomes = runCheck(checker, silent);
+        QCOMPARE(outcomes.size(), 1);
+        QVERIFY2(QRegularExpression(QRegularExpression::wildcardToRegularExpression(expected))
+                     .match(outcomes.first())
+                     .hasMatch(),
+                 qPrintable(outcomes.first()));
+        QCOMPARE(UpdateChecker::skippedVersion(), skipped);
+        const QDateTime stored = QSettings().value("updates/lastChecked").toDateTime();
+        if (expected.startsWith(QStringLiteral("failed"))) {
+            QVERIFY(!QSettings().contains("updates/lastChecked"));
+        } else {
+            QCOMPARE(stored.timeSpec(), Qt::UTC);
+            QVERIFY(stored >= before && stored <= QDateTime::currentDateTimeUtc());
+            QVERIFY(!checker.automaticCheckDue());
+        }
     }
 
-    void network_endpointNotAWebAddress_data()
+    void request_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("plain endpoint") << "/api/latest.json?";
+        QTest::newRow("endpoint with a query") << "/api/latest.json?channel=beta&lang=en&";
+    }
+
+    // The service learns who asks and what is running, and the checker asks for JSON.
+    void request()
+    {
+        QFETCH(QString, path);
+        Service service;
+        service.answers.insert("/api/latest.json", release("1.0.0"));
+        UpdateChecker checker;
+        checker.setEndpoint(service.url(path.chopped(1)));
+        QCOMPARE(runCheck(checker, false), QStringList{"up to date (manual)"});
+        QCOMPARE(service.heads.size(), 1);
+        const QByteArray head = service.heads.first().toLower();
+        const QByteArray target =
+            path.toLatin1() + "app=Ravelwick&current=1.0.0&platform=" + AppInfo::platformKey().toLatin1() +
+            "&arch=" + QSysInfo::currentCpuArchitecture().toLatin1();
+        QVERIFY2(head.startsWith("get " + target.toLower() + " http/1.1\r\n"), head.constData());
+        QVERIFY(head.contains("\r\nuser-agent: ravelwick/1.0.0\r\n"));
+        QVERIFY(head.contains("\r\naccept: application/json\r\n"));
+    }
+
+    void releaseFields_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QStringList>("fields");
+        QTest::newRow("all, trimmed but the notes")
+            << QByteArray(
+                   "{'latest_version': ' 1.2.0 ', 'release_date': ' 2026-12-05 ', 'download_url': ' "
+                   "https://x.invalid/get ', 'notes_url': '\\thttps://x.invalid/notes\\n', 'notes': '  "
+                   "Faster.\\n', 'critical': true, 'min_supported_version': ' 0.9 ', 'extra': [1]}")
+            << QStringList{"1.2.0",
+                           "2026-12-05",
+                           "https://x.invalid/get",
+                           "https://x.invalid/notes",
+                           "  Faster.\n",
+                           "critical",
+                           "0.9"};
+        QTest::newRow("wrong types give empty fields")
+            << QByteArray(
+                   "{'latest_version': '3.0', 'release_date': 20261205, 'download_url': null, 'notes_url':"
+                   " ['x'], 'notes': {'a': 1}, 'critical': 'true', 'min_supported_version': false}")
+            << QStringList{"3.0", "", "", "", "", "", ""};
+    }
+
+    void releaseFields()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QStringList, fields);
+        Service service;
+        service.answers.insert("/api/latest.json", ok(body));
+        UpdateChecker checker;
+        checker.setEndpoint(service.url());
+        UpdateChecker::Release r;
+        QCOMPARE(runCheck(checker, true, &r).size(), 1);
+        QCOMPARE((QStringList{r.version, r.releaseDate, r.downloadUrl, r.notesUrl, r.notes,
+                              r.critical ? "critical" : "", r.minSupportedVersion}),
+                 fields);
+    }
+
+    void unreachable_data()
     {
         QTest::addColumn<QString>("endpoint");
+        QTcpServer probe; // its port is closed again once this returns
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        QTest::newRow("connection refused") << QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort());
         QTest::newRow("plain words") << "not a web address";
         QTest::newRow("unknown scheme") << "gopher://127.0.0.1/api/latest.json";
         QTest::newRow("no host") << "http:///api/latest.json";
     }
 
-    void network_endpointNotAWebAddress()
+    void unreachable()
     {
         QFETCH(QString, endpoint);
         UpdateChecker checker;
         checker.setEndpoint(endpoint);
-
-        const Outcome outcome = runCheck(checker, false);
-        QCOMPARE(int(outcome.kind), int(Kind::Failed));
-        QCOMPARE(outcome.signalCount, 1);
-        QVERIFY(!outcome.error.isEmpty());
-        QVERIFY(!lastCheckedStored());
+        const QStringList outcomes = runCheck(checker, true);
+        QCOMPARE(outcomes.size(), 1);
+        QVERIFY2(outcomes.first().startsWith("failed: ") && outcomes.first().endsWith(" (silent)") &&
+                     !outcomes.first().contains("update service"),
+                 qPrintable(outcomes.first()));
+        QVERIFY(!QSettings().contains("updates/lastChecked"));
     }
 
-    void network_timeoutAborts()
+    void overlappingChecksEachAnswered()
     {
-        Rig rig({}); // reads the request, never answers
-        QCOMPARE(rig.checker.timeoutMs(), 15000);
-        rig.checker.setTimeoutMs(300);
-
-        const Outcome outcome = runCheck(rig.checker, false);
-        QCOMPARE(int(outcome.kind), int(Kind::Failed));
-        QCOMPARE(outcome.signalCount, 1);
-        QVERIFY(!outcome.silent);
-        QCOMPARE(rig.service.requests.size(), 1);
-        QVERIFY(!outcome.error.isEmpty());
-        QVERIFY2(!outcome.error.startsWith(QStringLiteral("The update service")), qPrintable(outcome.error));
-        QVERIFY(!lastCheckedStored());
-    }
-
-    void skipped_data()
-    {
-        QTest::addColumn<QString>("skipped");
-        QTest::addColumn<bool>("critical");
-        QTest::addColumn<bool>("silent");
-        QTest::addColumn<Kind>("expected");
-        QTest::newRow("skipped, automatic check stays quiet") << "1.2.0" << false << true << Kind::UpToDate;
-        QTest::newRow("skipped, manual check offers") << "1.2.0" << false << false << Kind::Available;
-        QTest::newRow("skipped but critical, automatic") << "1.2.0" << true << true << Kind::Available;
-        QTest::newRow("skipped but critical, manual") << "1.2.0" << true << false << Kind::Available;
-        QTest::newRow("another version skipped") << "1.1.0" << false << true << Kind::Available;
-        QTest::newRow("skip matches text exactly") << "1.2" << false << true << Kind::Available;
-        QTest::newRow("nothing skipped") << "" << false << true << Kind::Available;
-    }
-
-    void skipped()
-    {
-        QFETCH(QString, skipped);
-        QFETCH(bool, critical);
-        QFETCH(bool, silent);
-        QFETCH(Kind, expected);
-        Rig rig(okJson(releaseJson("1.2.0", critical)));
-        if (!skipped.isEmpty())
-            UpdateChecker::setSkippedVersion(skipped);
-
-        const Outcome outcome = runCheck(rig.checker, silent);
-        QCOMPARE(int(outcome.kind), int(expected));
-        QCOMPARE(outcome.signalCount, 1);
-        QCOMPARE(outcome.silent, silent);
-        if (expected == Kind::Available)
-            QCOMPARE(outcome.release.critical, critical);
-        QVERIFY(lastCheckedStored());
-        QCOMPARE(UpdateChecker::skippedVersion(), skipped);
-    }
-
-    void overlappingChecks_eachAnswered()
-    {
-        Rig rig(okJson(releaseJson("1.0.0")));
-        QSignalSpy upToDate(&rig.checker, &UpdateChecker::upToDate);
-        QSignalSpy failed(&rig.checker, &UpdateChecker::checkFailed);
-        rig.checker.check(true);
-        rig.checker.check(false);
-        QTRY_COMPARE_WITH_TIMEOUT(upToDate.count() + failed.count(), 2, 10000);
-        QCOMPARE(failed.count(), 0);
-        QList<bool> flags{upToDate.at(0).at(0).toBool(), upToDate.at(1).at(0).toBool()};
-        std::sort(flags.begin(), flags.end());
-        QCOMPARE(flags, (QList<bool>{false, true}));
-        QCOMPARE(rig.service.requests.size(), 2);
+        Service service;
+        service.answers.insert("/api/latest.json", release("1.0.0"));
+        UpdateChecker checker;
+        checker.setEndpoint(service.url());
+        QSignalSpy upToDate(&checker, &UpdateChecker::upToDate);
+        checker.check(true);
+        checker.check(false);
+        QTRY_COMPARE_WITH_TIMEOUT(upToDate.count(), 2, 10000);
+        QCOMPARE(upToDate.at(0).at(0).toBool() + upToDate.at(1).at(0).toBool(), 1);
+        QCOMPARE(service.heads.size(), 2);
     }
 
     void automaticCheckDue_data()
@@ -549,10 +369,8 @@ private slots:
         QTest::addColumn<bool>("due");
         const QDateTime now = QDateTime::currentDateTimeUtc();
         QTest::newRow("never checked") << QVariant() << true;
-        QTest::newRow("19 hours ago") << QVariant(now.addSecs(-19 * 3600)) << false;
         QTest::newRow("one second short of 20 hours") << QVariant(now.addSecs(-72000 + 1)) << false;
         QTest::newRow("exactly 20 hours ago") << QVariant(now.addSecs(-72000)) << true;
-        QTest::newRow("three days ago") << QVariant(now.addDays(-3)) << true;
         QTest::newRow("not a date-time") << QVariant(QStringLiteral("yesterday")) << true;
         QTest::newRow("in the future") << QVariant(now.addSecs(3600)) << true;
     }
@@ -573,11 +391,8 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QVariant afternoon(QDateTime(QDate(2026, 12, 5), QTime(14, 7), Qt::UTC));
         QTest::newRow("never") << "en_GB" << QVariant() << "never";
-        QTest::newRow("afternoon") << "en_GB" << afternoon << "05/12/2026 14:07";
-        QTest::newRow("morning") << "en_GB" << QVariant(QDateTime(QDate(2027, 1, 31), QTime(9, 30), Qt::UTC))
-                                 << "31/01/2027 09:30";
+        QTest::newRow("British") << "en_GB" << afternoon << "05/12/2026 14:07";
         QTest::newRow("American") << "en_US" << afternoon << "12/5/26 2:07 PM";
-        QTest::newRow("German") << "de_DE" << afternoon << "05.12.26 14:07";
         QTest::newRow("not a date-time") << "en_GB" << QVariant(QStringLiteral("soon")) << "";
     }
 
@@ -593,9 +408,6 @@ private slots:
             QSettings().setValue("updates/lastChecked", stored);
         QCOMPARE(UpdateChecker::lastCheckedText(), expected);
     }
-
-private:
-    QTemporaryDir m_settingsDir;
 };
 
 QTEST_MAIN(TestUpdateChecker)
