@@ -9,13 +9,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTest>
@@ -25,59 +25,36 @@ using namespace rvw;
 
 namespace {
 
-template <typename T> T *child(QWidget &parent, const char *name)
-{
-    T *w = parent.findChild<T *>(QString::fromLatin1(name));
-    if (!w)
-        qWarning("no child %s", name);
-    return w;
-}
-
 // Every stored option set away from its default.
 ScanOptions unusualOptions()
 {
     ScanOptions o;
     o.extensions = {"flac", "mp3"};
-    o.excludes = {"*/Jingles/*"};
-    o.followSymlinks = true;
-    o.includeHidden = true;
-    o.minBytes = 123456;
-    o.minDurationMs = 12345;
-    o.detectIdentical = false;
-    o.detectSameAudio = false;
-    o.detectAcoustic = false;
-    o.detectMetadata = true;
+    o.excludes = {"*/Jingles/*", "*/Beds/*"};
+    o.followSymlinks = o.includeHidden = o.detectMetadata = true;
+    o.detectIdentical = o.detectSameAudio = o.detectAcoustic = o.useCache = false;
+    o.minBytes = 123 * 1024;
+    o.minDurationMs = 12000;
     o.fingerprintSeconds = 90;
     o.threshold = 0.31;
     o.chromaprintThreshold = 0.2;
     o.durationTolerance = 9;
     o.decoderThreads = 13;
     o.metadataTolerance = 7000;
-    o.useCache = false;
     o.keeperPolicy = MostCompleteTags;
     return o;
 }
 
-void compareStored(const ScanOptions &a, const ScanOptions &b)
+// The options as stored: compares every stored field at once.
+QVariantMap stored(const ScanOptions &o)
 {
-    QCOMPARE(a.extensions, b.extensions);
-    QCOMPARE(a.excludes, b.excludes);
-    QCOMPARE(a.followSymlinks, b.followSymlinks);
-    QCOMPARE(a.includeHidden, b.includeHidden);
-    QCOMPARE(a.minBytes, b.minBytes);
-    QCOMPARE(a.minDurationMs, b.minDurationMs);
-    QCOMPARE(a.detectIdentical, b.detectIdentical);
-    QCOMPARE(a.detectSameAudio, b.detectSameAudio);
-    QCOMPARE(a.detectAcoustic, b.detectAcoustic);
-    QCOMPARE(a.detectMetadata, b.detectMetadata);
-    QCOMPARE(a.fingerprintSeconds, b.fingerprintSeconds);
-    QCOMPARE(a.threshold, b.threshold);
-    QCOMPARE(a.chromaprintThreshold, b.chromaprintThreshold);
-    QCOMPARE(a.durationTolerance, b.durationTolerance);
-    QCOMPARE(a.decoderThreads, b.decoderThreads);
-    QCOMPARE(a.metadataTolerance, b.metadataTolerance);
-    QCOMPARE(a.useCache, b.useCache);
-    QCOMPARE(a.keeperPolicy, b.keeperPolicy);
+    const QTemporaryDir dir;
+    QSettings s(dir.filePath(QStringLiteral("compare.ini")), QSettings::IniFormat);
+    SettingsKeys::writeScanOptions(s, o);
+    QVariantMap map;
+    for (const QString &key : s.allKeys())
+        map.insert(key, s.value(key));
+    return map;
 }
 
 } // namespace
@@ -92,191 +69,141 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("RavelwickTests"));
         QCoreApplication::setApplicationName(QStringLiteral("tst_settingsdialog"));
-        rvw::Translations::install(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        Translations::install(QLocale(QLocale::English, QLocale::UnitedKingdom));
     }
 
     void init() { QSettings().clear(); }
 
-    void defaultThreadCount_data()
-    {
-        QTest::addColumn<int>("ideal");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("1 thread") << 1 << 2;
-        QTest::newRow("4 threads") << 4 << 2;
-        QTest::newRow("5 threads") << 5 << 2;
-        QTest::newRow("6 threads") << 6 << 3;
-        QTest::newRow("7 threads") << 7 << 3;
-        QTest::newRow("12 threads") << 12 << 6;
-        QTest::newRow("16 threads") << 16 << 8;
-        QTest::newRow("64 threads") << 64 << 8;
-    }
     void defaultThreadCount()
     {
-        QFETCH(int, ideal);
-        QFETCH(int, expected);
-        QCOMPARE(SettingsKeys::defaultDecoderThreads(ideal), expected);
+        for (const auto &[ideal, expected] : {std::pair(1, 2), {4, 2}, {6, 3}, {12, 6}, {16, 8}, {18, 8}})
+            QVERIFY2(SettingsKeys::defaultDecoderThreads(ideal) == expected,
+                     qPrintable(QString::number(ideal)));
     }
 
-    void firstStartGivesDefaults()
+    void storeRoundTrips()
     {
-        const QSettings empty;
-        const ScanOptions read = SettingsKeys::readScanOptions(empty);
         ScanOptions expected;
         expected.decoderThreads = SettingsKeys::defaultDecoderThreads(QThread::idealThreadCount());
-        compareStored(read, expected);
-        QCOMPARE(read.engine, 1);
-        QCOMPARE(read.preferredFormats, ScanOptions().preferredFormats);
-    }
-
-    void everyKeyRoundTrips()
-    {
-        const ScanOptions written = unusualOptions();
-        {
-            QSettings s;
-            SettingsKeys::writeScanOptions(s, written);
-        }
-        const QSettings s;
-        const QStringList keys{"detect/identical",         "detect/sameAudio",
-                               "detect/acoustic",          "detect/metadata",
-                               "detect/threshold",         "detect/chromaprintThreshold",
-                               "detect/durationTolerance", "detect/metadataTolerance",
-                               "detect/keeperPolicy",      "files/extensions",
-                               "files/excludes",           "files/minBytes",
-                               "files/minDurationMs",      "files/hidden",
-                               "files/symlinks",           "perf/decoderThreads",
-                               "perf/fingerprintSeconds",  "perf/useCache"};
-        for (const QString &key : keys)
-            QVERIFY2(s.contains(key), qPrintable(key));
-        QVERIFY(!s.contains("scan/folders"));
-        QVERIFY(!s.contains("updates/url"));
-        compareStored(SettingsKeys::readScanOptions(s), written);
-    }
-
-    void readKeepsUnstoredFieldsOfBase()
-    {
+        QCOMPARE(stored(SettingsKeys::readScanOptions(QSettings())), stored(expected));
+        QCOMPARE(stored(expected).size(), 18);
         ScanOptions base;
         base.folders = {"/srv/music"};
         base.engine = 0;
         base.preferredFormats = {"mp3"};
-        const ScanOptions read = SettingsKeys::readScanOptions(QSettings(), base);
+        QSettings s;
+        SettingsKeys::writeScanOptions(s, unusualOptions());
+        QVERIFY(!s.contains(SettingsKeys::scanFolders) && !s.contains(SettingsKeys::updateUrl));
+        const ScanOptions read = SettingsKeys::readScanOptions(s, base);
+        QCOMPARE(stored(read), stored(unusualOptions()));
         QCOMPARE(read.folders, base.folders);
         QCOMPARE(read.engine, 0);
         QCOMPARE(read.preferredFormats, base.preferredFormats);
     }
 
-    void extensionParsing_data()
+    void listParsing_data()
     {
+        QTest::addColumn<bool>("extensions");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("plain") << "mp3, flac" << QStringList{"mp3", "flac"};
-        QTest::newRow("capitals, dots, spaces") << " .Flac ,MP3 , .ogg." << QStringList{"flac", "mp3", "ogg"};
-        QTest::newRow("empty parts") << "mp3,,wav," << QStringList{"mp3", "wav"};
-        QTest::newRow("blank part") << "mp3, ,wav" << QStringList{"mp3", "wav"};
-        QTest::newRow("nothing") << "" << QStringList{};
-    }
-    void extensionParsing()
-    {
-        QFETCH(QString, text);
-        QFETCH(QStringList, expected);
-        QCOMPARE(SettingsDialog::parseExtensions(text), expected);
+        QTest::newRow("capitals, dots, spaces")
+            << true << " .Flac ,MP3 , .ogg." << QStringList{"flac", "mp3", "ogg"};
+        QTest::newRow("empty and blank parts") << true << "mp3,, ,wav," << QStringList{"mp3", "wav"};
+        QTest::newRow("no extensions") << true << "" << QStringList{};
+        QTest::newRow("two patterns") << false << "*/a/*; */b/*;" << QStringList{"*/a/*", "*/b/*"};
+        QTest::newRow("spaces kept inside")
+            << false << " */My Jingles/* ; ;" << QStringList{"*/My Jingles/*"};
     }
 
-    void exclusionParsing_data()
+    void listParsing()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("two") << "*/a/*; */b/*" << QStringList{"*/a/*", "*/b/*"};
-        QTest::newRow("trailing semicolon") << "*/a/*;" << QStringList{"*/a/*"};
-        QTest::newRow("spaces kept inside") << " */My Jingles/* ;" << QStringList{"*/My Jingles/*"};
-        QTest::newRow("nothing") << ";;" << QStringList{};
-    }
-    void exclusionParsing()
-    {
+        QFETCH(bool, extensions);
         QFETCH(QString, text);
         QFETCH(QStringList, expected);
-        QCOMPARE(SettingsDialog::parseExcludes(text), expected);
+        QCOMPARE(extensions ? SettingsDialog::parseExtensions(text) : SettingsDialog::parseExcludes(text),
+                 expected);
     }
 
-    void okTruncatesToWholeUnits()
+    // What the dialog shows is what it stores, page by page reachable with Alt.
+    void showsAndReturnsEveryOption()
     {
-        ScanOptions in;
+        ScanOptions in = unusualOptions();
         in.folders = {"/srv/music"};
-        in.engine = 0;
-        in.chromaprintThreshold = 0.17;
-        in.minBytes = 50000;         // 48.8 KB
-        in.minDurationMs = 7500;     // 7.5 s
-        in.metadataTolerance = 2500; // 2.5 s
         SettingsDialog dialog(in);
-        const ScanOptions out = dialog.options();
-        QCOMPARE(out.minBytes, qint64(48 * 1024));
-        QCOMPARE(out.minDurationMs, qint64(7000));
-        QCOMPARE(out.metadataTolerance, 2000);
-        QCOMPARE(out.folders, in.folders);
-        QCOMPARE(out.engine, 0);
-        QCOMPARE(out.chromaprintThreshold, 0.17);
-        QCOMPARE(out.extensions, in.extensions);
-        QCOMPARE(out.excludes, in.excludes);
-    }
-
-    void controlsShowAndReturnEveryOption()
-    {
-        const ScanOptions in = unusualOptions();
-        SettingsDialog dialog(in);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Ravelwick Settings"));
-        auto *tabs = child<QTabWidget>(dialog, "settingsTabs");
-        QVERIFY(tabs);
-        QCOMPARE(tabs->count(), 4);
-        // Each page's keys, the tab titles and the dialog's buttons are reached with Alt.
+        auto *tabs = dialog.findChild<QTabWidget *>("settingsTabs");
         for (int i = 0; i < tabs->count(); ++i) {
             tabs->setCurrentIndex(i);
-            QStringList reach = rvwtest::keyboardTexts(tabs->widget(i));
-            for (int t = 0; t < tabs->count(); ++t)
-                reach << tabs->tabText(t);
+            QStringList reach =
+                rvwtest::keyboardTexts(tabs->widget(i)) + rvwtest::keyboardTexts(tabs->tabBar());
             for (QDialogButtonBox *box : dialog.findChildren<QDialogButtonBox *>())
                 reach << rvwtest::keyboardTexts(box);
             QCOMPARE(rvwtest::mnemonicProblems(reach), QStringList());
         }
-        QCOMPARE(child<QLineEdit>(dialog, "extensions")->text(), QStringLiteral("flac, mp3"));
-        QCOMPARE(child<QSpinBox>(dialog, "minKb")->value(), 120);
-        QCOMPARE(child<QSpinBox>(dialog, "metadataTolerance")->value(), 7);
-        auto *policy = child<QComboBox>(dialog, "keeperPolicy");
-        QCOMPARE(policy->count(), 8);
-        QCOMPARE(policy->currentText(), QStringLiteral("Most complete tags"));
-        QCOMPARE(policy->itemData(5).toInt(), int(OldestFile));
-        QCOMPARE(policy->itemText(5), QStringLiteral("Oldest file"));
+        QCOMPARE(dialog.findChild<QLineEdit *>("excludes")->text(), QStringLiteral("*/Jingles/*; */Beds/*"));
+        QCOMPARE(dialog.findChild<QLineEdit *>("updateUrl")->text(), AppInfo::defaultUpdateEndpoint());
+        QCOMPARE(stored(dialog.options()), stored(in));
+        QCOMPARE(dialog.options().folders, in.folders);
 
-        ScanOptions expected = in;
-        expected.minBytes = 120 * 1024;
-        expected.minDurationMs = 12000;
-        compareStored(dialog.options(), expected);
+        for (QCheckBox *box : dialog.findChildren<QCheckBox *>())
+            box->toggle();
+        dialog.findChild<QComboBox *>("keeperPolicy")->setCurrentIndex(3);
+        dialog.findChild<QLineEdit *>("extensions")->setText(".WAV, Aiff");
+        dialog.findChild<QLineEdit *>("excludes")->setText("*/x/*");
+        dialog.findChild<QLineEdit *>("updateUrl")->setText("  http://127.0.0.1:9/latest.json ");
+        ScanOptions edited = in;
+        edited.followSymlinks = edited.includeHidden = edited.detectMetadata = false;
+        edited.detectIdentical = edited.detectSameAudio = edited.detectAcoustic = edited.useCache = true;
+        edited.keeperPolicy = PreferredFormat;
+        edited.extensions = {"wav", "aiff"};
+        edited.excludes = {"*/x/*"};
+        QCOMPARE(stored(dialog.options()), stored(edited));
+        SettingsDialog again{ScanOptions()};
+        QCOMPARE(again.findChild<QLineEdit *>("updateUrl")->text(),
+                 QStringLiteral("http://127.0.0.1:9/latest.json"));
+        QVERIFY(!again.findChild<QCheckBox *>("checkOnStartup")->isChecked());
+    }
 
-        // Edit a few controls and read them back.
-        child<QCheckBox>(dialog, "detectIdentical")->setChecked(true);
-        child<QDoubleSpinBox>(dialog, "threshold")->setValue(0.5); // beyond the range
-        child<QSpinBox>(dialog, "decoderThreads")->setValue(40);   // beyond the range
-        policy->setCurrentIndex(3);
-        child<QLineEdit>(dialog, "extensions")->setText(".WAV, Aiff");
-        const ScanOptions edited = dialog.options();
-        QVERIFY(edited.detectIdentical);
-        QCOMPARE(edited.threshold, 0.40);
-        QCOMPARE(edited.decoderThreads, 16);
-        QCOMPARE(edited.keeperPolicy, int(PreferredFormat));
-        QCOMPARE(edited.extensions, QStringList({"wav", "aiff"}));
+    // A stored value the controls cannot show comes back as the nearest one they can.
+    void outOfRangeValues_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("threads above") << SettingsKeys::decoderThreads << 40.0 << 16.0;
+        QTest::newRow("threads below") << SettingsKeys::decoderThreads << 0.0 << 1.0;
+        QTest::newRow("threshold above") << SettingsKeys::threshold << 0.5 << 0.40;
+        QTest::newRow("threshold below") << SettingsKeys::threshold << 0.01 << 0.02;
+        QTest::newRow("fpcalc threshold above") << SettingsKeys::chromaprintThreshold << 0.9 << 0.40;
+        QTest::newRow("duration tolerance below") << SettingsKeys::durationTolerance << 0.0 << 1.0;
+        QTest::newRow("duration tolerance above") << SettingsKeys::durationTolerance << 26.0 << 25.0;
+        QTest::newRow("metadata tolerance above") << SettingsKeys::metadataTolerance << 31000.0 << 30000.0;
+        QTest::newRow("metadata tolerance, whole seconds")
+            << SettingsKeys::metadataTolerance << 2500.0 << 2000.0;
+        QTest::newRow("analysed seconds below") << SettingsKeys::fingerprintSeconds << 19.0 << 20.0;
+        QTest::newRow("analysed seconds above") << SettingsKeys::fingerprintSeconds << 601.0 << 600.0;
+        QTest::newRow("size beyond int") << SettingsKeys::minBytes << 1e13 << 1048576.0 * 1024;
+        QTest::newRow("size, whole KB") << SettingsKeys::minBytes << 50000.0 << 48.0 * 1024;
+        QTest::newRow("negative size") << SettingsKeys::minBytes << -2048.0 << 0.0;
+        QTest::newRow("duration above") << SettingsKeys::minDurationMs << 601000.0 << 600000.0;
+        QTest::newRow("duration, whole seconds") << SettingsKeys::minDurationMs << 7500.0 << 7000.0;
+    }
+
+    void outOfRangeValues()
+    {
+        QFETCH(QString, key);
+        QFETCH(double, value);
+        QFETCH(double, expected);
+        QSettings s;
+        s.setValue(key, value);
+        const SettingsDialog dialog(SettingsKeys::readScanOptions(s));
+        SettingsKeys::writeScanOptions(s, dialog.options());
+        QCOMPARE(s.value(key).toDouble(), expected);
     }
 
     // Only the threshold the scan will compare against is offered, and an edit of it is returned.
-    void thresholdOfEngineInUse_data()
-    {
-        QTest::addColumn<int>("engine");
-        QTest::newRow("fpcalc") << 1;
-        QTest::newRow("built-in analysis") << 0;
-    }
-
     void thresholdOfEngineInUse()
     {
-        QFETCH(int, engine);
-        if (engine == 1 && !Chromaprint::available())
-            QSKIP("fpcalc is not installed");
+        const int engine = Chromaprint::available() ? 1 : 0;
         ScanOptions in;
         in.engine = engine;
         in.threshold = 0.30;
@@ -284,103 +211,49 @@ private slots:
         SettingsDialog dialog(in);
         auto *builtIn = dialog.findChild<QDoubleSpinBox *>("threshold");
         auto *fpcalc = dialog.findChild<QDoubleSpinBox *>("chromaprintThreshold");
-        QVERIFY(builtIn && fpcalc);
-        QCOMPARE(fpcalc->value(), 0.15);
         QDoubleSpinBox *offered = engine == 1 ? fpcalc : builtIn;
-        QDoubleSpinBox *other = engine == 1 ? builtIn : fpcalc;
         QVERIFY(offered->isVisibleTo(&dialog));
-        QVERIFY(!other->isVisibleTo(&dialog));
+        QVERIFY(!(engine == 1 ? builtIn : fpcalc)->isVisibleTo(&dialog));
         offered->setValue(0.21);
         const ScanOptions out = dialog.options();
-        QCOMPARE(engine == 1 ? out.chromaprintThreshold : out.threshold, 0.21);
-        QCOMPARE(engine == 1 ? out.threshold : out.chromaprintThreshold, engine == 1 ? 0.30 : 0.15);
+        QCOMPARE(QList<double>({out.threshold, out.chromaprintThreshold}),
+                 engine == 1 ? QList<double>({0.30, 0.21}) : QList<double>({0.21, 0.15}));
     }
 
-    void updateKeysWrittenByOptions()
-    {
-        SettingsDialog dialog{ScanOptions()};
-        auto *url = child<QLineEdit>(dialog, "updateUrl");
-        auto *onStart = child<QCheckBox>(dialog, "checkOnStartup");
-        QCOMPARE(url->text(), AppInfo::defaultUpdateEndpoint());
-        QVERIFY(onStart->isChecked());
-        QVERIFY(!QSettings().contains("updates/url"));
-
-        url->setText("  http://127.0.0.1:9/api/latest.json  ");
-        onStart->setChecked(false);
-        dialog.options();
-        QSettings s;
-        QCOMPARE(s.value("updates/url").toString(), QStringLiteral("http://127.0.0.1:9/api/latest.json"));
-        QCOMPARE(s.value("updates/checkOnStartup").toBool(), false);
-
-        SettingsDialog again{ScanOptions()};
-        QCOMPARE(child<QLineEdit>(again, "updateUrl")->text(),
-                 QStringLiteral("http://127.0.0.1:9/api/latest.json"));
-        QVERIFY(!child<QCheckBox>(again, "checkOnStartup")->isChecked());
-        QCOMPARE(child<QLabel>(again, "lastChecked")->text(), QStringLiteral("Last checked: never"));
-    }
-
-    void clearCacheButton()
-    {
-        SettingsDialog dialog{ScanOptions()};
-        auto *status = child<QLabel>(dialog, "cacheStatus");
-        QVERIFY(status->text().endsWith(QStringLiteral(".")));
-        QVERIFY2(status->text().contains(" cached, using ") || status->text() == "Cache unavailable.",
-                 qPrintable(status->text()));
-        QSignalSpy spy(&dialog, &SettingsDialog::clearCacheRequested);
-        auto *button = child<QPushButton>(dialog, "clearCache");
-        button->click();
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(status->text(), QStringLiteral("Cache cleared. The next scan will re-analyse everything."));
-        QVERIFY(!button->isEnabled());
-    }
-
-    void cacheStatusCountsRows()
+    void clearCacheAndStatus()
     {
         CacheDatabase cache;
         QString error;
-        QVERIFY2(cache.open(&error), qPrintable(error));
-        QVERIFY(cache.clear(&error));
+        QVERIFY2(cache.open(&error) && cache.clear(&error), qPrintable(error));
         TrackInfo t;
-        t.path = QStringLiteral("/nowhere/a.mp3");
         t.size = 1000;
         t.mtime = QDateTime::fromSecsSinceEpoch(1700000000);
         t.analysed = true;
-        cache.store(t, 0);
-        QCOMPARE(cache.rowCount(), 1);
-        const auto status = [] {
-            SettingsDialog dialog{ScanOptions()};
-            return child<QLabel>(dialog, "cacheStatus")->text();
-        };
-        QVERIFY2(status().startsWith("1 file cached, using "), qPrintable(status()));
-        t.path = QStringLiteral("/nowhere/b.mp3");
-        cache.store(t, 0);
-        QVERIFY2(status().startsWith("2 files cached, using "), qPrintable(status()));
-    }
-
-    void skippedVersionButton()
-    {
-        {
-            SettingsDialog dialog{ScanOptions()};
-            QVERIFY(!dialog.findChild<QPushButton *>("stopSkipping"));
+        for (const char *path : {"/nowhere/a.mp3", "/nowhere/b.mp3"}) {
+            t.path = QString::fromLatin1(path);
+            cache.store(t, 0);
         }
-        UpdateChecker::setSkippedVersion("2.1.0");
         SettingsDialog dialog{ScanOptions()};
-        auto *button = child<QPushButton>(dialog, "stopSkipping");
-        QVERIFY(button);
-        QVERIFY2(button->text().contains("2.1.0"), qPrintable(button->text()));
+        auto *status = dialog.findChild<QLabel *>("cacheStatus");
+        QVERIFY2(status->text().startsWith("2 files cached, using "), qPrintable(status->text()));
+        QSignalSpy spy(&dialog, &SettingsDialog::clearCacheRequested);
+        auto *button = dialog.findChild<QPushButton *>("clearCache");
         button->click();
-        QVERIFY(UpdateChecker::skippedVersion().isEmpty());
+        QCOMPARE(spy.count(), 1);
+        QVERIFY(status->text().startsWith("Cache cleared."));
         QVERIFY(!button->isEnabled());
     }
 
-    void engineLine()
+    void stopSkippingButton()
     {
+        QVERIFY(!SettingsDialog(ScanOptions()).findChild<QPushButton *>("stopSkipping"));
+        UpdateChecker::setSkippedVersion("2.1.0");
         SettingsDialog dialog{ScanOptions()};
-        const QString text = child<QLabel>(dialog, "engineLabel")->text();
-        if (Chromaprint::available())
-            QVERIFY(text.contains(Chromaprint::fpcalcPath()));
-        else
-            QVERIFY(text.startsWith("Built-in analysis (fallback)."));
+        auto *button = dialog.findChild<QPushButton *>("stopSkipping");
+        QVERIFY2(button && button->text().contains("2.1.0"), "no button naming the skipped version");
+        button->click();
+        QVERIFY(UpdateChecker::skippedVersion().isEmpty());
+        QVERIFY(!button->isEnabled());
     }
 };
 

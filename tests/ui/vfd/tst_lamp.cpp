@@ -5,18 +5,15 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QFontMetrics>
-#include <QSignalSpy>
+#include <QKeyEvent>
 #include <QTest>
 
-using rvw::test::describe;
-using rvw::test::renderTransparent;
-using rvw::test::sameColour;
-using rvw::vfd::Badge;
-using rvw::vfd::Lamp;
+using namespace rvw::test;
+using namespace rvw::vfd;
 
 namespace {
 
-const QColor kTeal = rvw::test::expected::teal;
+const QColor kTeal = expected::teal, kOrange = expected::orange, kDark = expected::teal.darker(260);
 
 QColor withAlpha(QColor c, int alpha)
 {
@@ -24,26 +21,13 @@ QColor withAlpha(QColor c, int alpha)
     return c;
 }
 
-void hover(QWidget &widget, bool inside)
+// Border at the left edge and fill just inside it, left of the centred text.
+void checkBox(QWidget &widget, const QColor &border, const QColor &fill)
 {
-    if (inside) {
-        QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), widget.mapToGlobal(QPointF(2, 2)));
-        QApplication::sendEvent(&widget, &enter);
-    } else {
-        QEvent leave(QEvent::Leave);
-        QApplication::sendEvent(&widget, &leave);
-    }
-}
-
-// Inside the border, left of the centred text.
-QColor fillOf(const QImage &image)
-{
-    return image.pixelColor(3, image.height() / 2);
-}
-
-QColor borderOf(const QImage &image)
-{
-    return image.pixelColor(0, image.height() / 2);
+    const QImage image = renderTransparent(widget);
+    const QColor b = image.pixelColor(0, image.height() / 2), f = image.pixelColor(3, image.height() / 2);
+    QVERIFY2(sameColour(b, border), qPrintable(QStringLiteral("border ") + describe(b)));
+    QVERIFY2(sameColour(f, fill), qPrintable(QStringLiteral("fill ") + describe(f)));
 }
 
 } // namespace
@@ -55,166 +39,108 @@ class tst_Lamp : public QObject
 private slots:
     void sizeHints()
     {
-        const QFontMetrics metrics(rvw::vfd::legendFont(8, true));
-        Lamp single(QStringLiteral("A"));
-        QCOMPARE(single.sizeHint(), QSize(46, metrics.height() + 10));
-        const QString longText = QStringLiteral("A MUCH LONGER KEY");
-        Lamp wide(longText);
-        QVERIFY(metrics.horizontalAdvance(longText) + 18 > 46);
-        QCOMPARE(wide.sizeHint().width(), metrics.horizontalAdvance(longText) + 18);
-
+        const QFontMetrics metrics(legendFont(8, true));
+        const auto widthFor = [&](const char *text) {
+            return metrics.horizontalAdvance(QLatin1String(text));
+        };
+        Lamp lamp(QStringLiteral("A"));
+        QVERIFY(lamp.minimumSizeHint().width() > widthFor("A") + 18);
+        // PLAY and PAUSE share one lamp: it keeps the width of the wider legend.
+        lamp.setReservedText(QStringLiteral("PAUSE ALL"));
+        QCOMPARE(lamp.minimumSizeHint().width(), widthFor("PAUSE ALL") + 18);
+        lamp.setText(QStringLiteral("A MUCH LONGER KEY"));
+        QCOMPARE(lamp.minimumSizeHint().width(), widthFor("A MUCH LONGER KEY") + 18);
         Badge badge;
         badge.setText(QStringLiteral("FLAC"));
-        QCOMPARE(badge.sizeHint(),
-                 QSize(metrics.horizontalAdvance(QStringLiteral("FLAC")) + 14, metrics.height() + 6));
+        QCOMPARE(badge.minimumSizeHint(), QSize(widthFor("FLAC") + 14, metrics.height() + 6));
     }
 
-    void checkableClicks()
+    void presses_data()
     {
-        Lamp lamp(QStringLiteral("LINK"));
-        lamp.setCheckable(true);
-        QStringList log;
-        connect(&lamp, &Lamp::toggled, this,
-                [&](bool on) { log << (on ? "toggled(true)" : "toggled(false)"); });
-        connect(&lamp, &Lamp::clicked, this, [&] { log << "clicked"; });
-        QTest::mousePress(&lamp, Qt::LeftButton);
-        QVERIFY(lamp.isOn());
-        QTest::mousePress(&lamp, Qt::LeftButton);
-        QVERIFY(!lamp.isOn());
-        QCOMPARE(log, (QStringList{"toggled(true)", "clicked", "toggled(false)", "clicked"}));
-    }
-
-    void plainClicks()
-    {
-        Lamp lamp(QStringLiteral("PLAY"));
-        QSignalSpy clicked(&lamp, &Lamp::clicked);
-        QSignalSpy toggled(&lamp, &Lamp::toggled);
-        QTest::mousePress(&lamp, Qt::LeftButton);
-        QCOMPARE(clicked.count(), 1);
-        QCOMPARE(toggled.count(), 0);
-        QVERIFY(!lamp.isOn());
-        QTest::mousePress(&lamp, Qt::RightButton);
-        QTest::mousePress(&lamp, Qt::MiddleButton);
-        QCOMPARE(clicked.count(), 1);
-    }
-
-    void disabledIgnoresPresses()
-    {
-        Lamp lamp(QStringLiteral("A"));
-        lamp.setCheckable(true);
-        QCOMPARE(lamp.cursor().shape(), Qt::PointingHandCursor);
-        lamp.setEnabledLamp(false);
-        QCOMPARE(lamp.cursor().shape(), Qt::ArrowCursor);
-        QSignalSpy clicked(&lamp, &Lamp::clicked);
-        QSignalSpy toggled(&lamp, &Lamp::toggled);
-        QTest::mousePress(&lamp, Qt::LeftButton);
-        QCOMPARE(clicked.count(), 0);
-        QCOMPARE(toggled.count(), 0);
-        QVERIFY(!lamp.isOn());
-        lamp.setEnabledLamp(true);
-        QCOMPARE(lamp.cursor().shape(), Qt::PointingHandCursor);
-        QTest::mousePress(&lamp, Qt::LeftButton);
-        QCOMPARE(clicked.count(), 1);
-    }
-
-    void setOnIsSilent()
-    {
-        rvw::test::PaintCounter<Lamp> lamp(QStringLiteral("A"));
-        lamp.setCheckable(true);
-        QSignalSpy toggled(&lamp, &Lamp::toggled);
-        QSignalSpy clicked(&lamp, &Lamp::clicked);
-        lamp.resize(46, 24);
-        lamp.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&lamp));
-        lamp.setOn(true);
-        QTRY_VERIFY_WITH_TIMEOUT(lamp.paints > 0, 2000);
-        QCoreApplication::processEvents();
-        const int before = lamp.paints;
-        lamp.setOn(true);
-        QTest::qWait(50);
-        QCOMPARE(lamp.paints, before);
-        QCOMPARE(toggled.count(), 0);
-        QCOMPARE(clicked.count(), 0);
-    }
-
-    void lampFills_data()
-    {
-        QTest::addColumn<bool>("on");
+        QTest::addColumn<bool>("checkable");
         QTest::addColumn<bool>("enabled");
-        QTest::addColumn<bool>("hovered");
+        QTest::addColumn<int>("key"); // 0 presses the left mouse button, -1 the right one
+        QTest::addColumn<bool>("autoRepeat");
+        QTest::addColumn<QStringList>("log");
+        const QStringList latch{"on", "clicked", "off", "clicked"}, twice{"clicked", "clicked"}, none;
+        QTest::newRow("plain, left click") << false << true << 0 << false << twice;
+        QTest::newRow("checkable, left click") << true << true << 0 << false << latch;
+        QTest::newRow("checkable, space") << true << true << int(Qt::Key_Space) << false << latch;
+        QTest::newRow("return") << false << true << int(Qt::Key_Return) << false << twice;
+        QTest::newRow("enter") << false << true << int(Qt::Key_Enter) << false << twice;
+        QTest::newRow("right click") << true << true << -1 << false << none;
+        QTest::newRow("other key") << true << true << int(Qt::Key_A) << false << none;
+        QTest::newRow("auto-repeat") << true << true << int(Qt::Key_Space) << true << none;
+        QTest::newRow("disabled, click") << true << false << 0 << false << none;
+        QTest::newRow("disabled, space") << false << false << int(Qt::Key_Space) << false << none;
+    }
+
+    void presses()
+    {
+        QFETCH(bool, checkable);
+        QFETCH(bool, enabled);
+        QFETCH(int, key);
+        QFETCH(bool, autoRepeat);
+        QFETCH(QStringList, log);
+        Lamp lamp(QStringLiteral("LINK"));
+        lamp.setCheckable(checkable);
+        lamp.setEnabledLamp(false);
+        lamp.setEnabledLamp(enabled);
+        QCOMPARE(lamp.cursor().shape(), enabled ? Qt::PointingHandCursor : Qt::ArrowCursor);
+        QStringList seen;
+        connect(&lamp, &Lamp::toggled, this, [&](bool on) { seen << (on ? "on" : "off"); });
+        connect(&lamp, &Lamp::clicked, this, [&] { seen << "clicked"; });
+        for (int i = 0; i < 2; ++i) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), autoRepeat);
+            if (key <= 0)
+                QTest::mousePress(&lamp, key == 0 ? Qt::LeftButton : Qt::RightButton);
+            else
+                QApplication::sendEvent(&lamp, &press);
+        }
+        QCOMPARE(seen, log);
+    }
+
+    void fills_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QColor>("colour");
         QTest::addColumn<QColor>("border");
         QTest::addColumn<QColor>("fill");
-        const QColor dark = kTeal.darker(260);
-        QTest::newRow("off") << false << true << false << kTeal << withAlpha(kTeal, 22);
-        QTest::newRow("off, hovered") << false << true << true << kTeal.lighter(130) << withAlpha(kTeal, 46);
-        QTest::newRow("on") << true << true << false << kTeal << kTeal;
-        QTest::newRow("on, hovered") << true << true << true << kTeal.lighter(130) << kTeal;
-        QTest::newRow("disabled") << false << false << false << dark << withAlpha(dark, 22);
-        QTest::newRow("disabled, hovered") << false << false << true << dark << withAlpha(dark, 22);
-        QTest::newRow("disabled, on") << true << false << false << dark << dark;
+        QTest::newRow("off") << "" << kTeal << kTeal << withAlpha(kTeal, 22);
+        QTest::newRow("off, hovered") << "hovered" << kTeal << kTeal.lighter(130) << withAlpha(kTeal, 46);
+        QTest::newRow("on, hovered") << "on hovered" << kTeal << kTeal.lighter(130) << kTeal;
+        QTest::newRow("on, orange") << "on" << kOrange << kOrange << kOrange;
+        QTest::newRow("disabled, hovered") << "disabled hovered" << kTeal << kDark << withAlpha(kDark, 22);
+        QTest::newRow("disabled, on") << "disabled on" << kTeal << kDark << kDark;
+        QTest::newRow("badge") << "badge" << kTeal << kTeal << withAlpha(kTeal, 28);
+        QTest::newRow("badge, active, orange") << "badge on" << kOrange << kOrange << kOrange;
+        QTest::newRow("badge, empty, paints nothing")
+            << "badge on empty" << kTeal << QColor(Qt::transparent) << QColor(Qt::transparent);
     }
 
-    void lampFills()
+    void fills()
     {
-        QFETCH(bool, on);
-        QFETCH(bool, enabled);
-        QFETCH(bool, hovered);
+        QFETCH(QString, state);
+        QFETCH(QColor, colour);
         QFETCH(QColor, border);
         QFETCH(QColor, fill);
         Lamp lamp(QStringLiteral("A"));
-        lamp.resize(60, 24);
-        lamp.setOn(on);
-        lamp.setEnabledLamp(enabled);
-        hover(lamp, hovered);
-        QCOMPARE(lamp.isHovered(), hovered);
-        const QImage image = renderTransparent(lamp);
-        QVERIFY2(sameColour(fillOf(image), fill), qPrintable(describe(fillOf(image))));
-        QVERIFY2(sameColour(borderOf(image), border), qPrintable(describe(borderOf(image))));
-        hover(lamp, false);
+        Badge badge;
+        badge.setText(state.contains("empty") ? QString() : QStringLiteral("MP3"));
+        badge.setColour(colour);
+        badge.setActive(state.contains("on"));
+        QWidget &widget = state.contains("badge") ? static_cast<QWidget &>(badge) : lamp;
+        widget.resize(60, 24);
+        lamp.setColour(colour);
+        lamp.setOn(state.contains("on"));
+        lamp.setEnabledLamp(!state.contains("disabled"));
+        QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), lamp.mapToGlobal(QPointF(2, 2)));
+        if (state.contains("hovered"))
+            QApplication::sendEvent(&lamp, &enter);
+        checkBox(widget, border, fill);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&lamp, &leave);
         QVERIFY(!lamp.isHovered());
-    }
-
-    void lampColour()
-    {
-        Lamp lamp(QStringLiteral("LINK"));
-        lamp.resize(60, 24);
-        const QColor orange(0xe0, 0x8a, 0x2b);
-        lamp.setColour(orange);
-        lamp.setOn(true);
-        QVERIFY(sameColour(fillOf(renderTransparent(lamp)), orange));
-    }
-
-    void badgeFills_data()
-    {
-        QTest::addColumn<bool>("active");
-        QTest::addColumn<QColor>("fill");
-        QTest::newRow("inactive") << false << withAlpha(kTeal, 28);
-        QTest::newRow("active") << true << kTeal;
-    }
-
-    void badgeFills()
-    {
-        QFETCH(bool, active);
-        QFETCH(QColor, fill);
-        Badge badge;
-        QVERIFY(badge.testAttribute(Qt::WA_TransparentForMouseEvents));
-        badge.setText(QStringLiteral("MP3"));
-        badge.setActive(active);
-        badge.resize(60, 20);
-        const QImage image = renderTransparent(badge);
-        QVERIFY2(sameColour(fillOf(image), fill), qPrintable(describe(fillOf(image))));
-        QVERIFY2(sameColour(borderOf(image), kTeal), qPrintable(describe(borderOf(image))));
-    }
-
-    void emptyBadgePaintsNothing()
-    {
-        Badge badge;
-        badge.setActive(true);
-        badge.resize(60, 20);
-        const QImage image = renderTransparent(badge);
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                QCOMPARE(image.pixelColor(x, y).alpha(), 0);
     }
 };
 

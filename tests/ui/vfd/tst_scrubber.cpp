@@ -6,18 +6,13 @@
 #include <QSignalSpy>
 #include <QTest>
 
-using rvw::test::describe;
-using rvw::test::grabImage;
-using rvw::test::sameColour;
+using namespace rvw::test;
 using rvw::vfd::Scrubber;
 
 namespace {
 
-const QColor kPlayed = rvw::test::expected::teal;
-const QColor kUnplayed = rvw::test::expected::unplayed;
-const QColor kBackground = rvw::test::expected::scrubberBackground;
-const QColor kPlayhead = rvw::test::expected::orange;
-const QColor kGhostLine = rvw::test::expected::ghost;
+const QColor kPlayed = expected::teal, kUnplayed = expected::unplayed,
+             kBackground = expected::scrubberBackground;
 
 // A waveform bar, as opposed to the background or the playhead.
 bool isBar(const QColor &c)
@@ -25,16 +20,21 @@ bool isBar(const QColor &c)
     return sameColour(c, kPlayed) || sameColour(c, kUnplayed);
 }
 
-QList<float> flat(int n, float value)
+// Silence with one full-scale bucket at `spike`, or full scale throughout when spike is -1.
+QList<float> peaks(int n, int spike = -1)
 {
-    return QList<float>(n, value);
+    QList<float> p(n, spike < 0 ? 1.0f : 0.0f);
+    if (spike >= 0)
+        p[spike] = 1.0f;
+    return p;
 }
 
-void sendMove(QWidget &widget, const QPoint &pos, Qt::MouseButtons buttons)
+QList<qint64> seeks(const QSignalSpy &spy)
 {
-    QMouseEvent move(QEvent::MouseMove, QPointF(pos), widget.mapToGlobal(QPointF(pos)), Qt::NoButton, buttons,
-                     Qt::NoModifier);
-    QApplication::sendEvent(&widget, &move);
+    QList<qint64> values;
+    for (const QList<QVariant> &args : spy)
+        values << args.at(0).toLongLong();
+    return values;
 }
 
 } // namespace
@@ -44,106 +44,72 @@ class tst_Scrubber : public QObject
     Q_OBJECT
 
 private slots:
-    void defaults()
+    void playedUnplayedAndPlayhead()
     {
         Scrubber scrubber;
-        QCOMPARE(scrubber.cursor().shape(), Qt::PointingHandCursor);
-        QVERIFY(!scrubber.hasMouseTracking());
-        QCOMPARE(scrubber.duration(), 0);
-        QVERIFY(!scrubber.isBusy());
+        scrubber.resize(100, 44); // middle 22, full half-height 20
+        QList<float> p = peaks(100);
+        p[80] = 0.5f;
+        p[90] = 0.0f;
+        scrubber.setEnvelope(p, 1000);
+        scrubber.setPosition(505); // playhead at x 50.5
+        const QImage image = grabImage(scrubber);
+        for (const int x : {0, 49, 52, 99}) {
+            const QColor c = image.pixelColor(x, 27);
+            QVERIFY2(sameColour(c, x < 50 ? kPlayed : kUnplayed),
+                     qPrintable(QString::number(x) + describe(c)));
+        }
+        QVERIFY(isBar(image.pixelColor(70, 2)) && sameColour(image.pixelColor(70, 1), kBackground));
+        QVERIFY(isBar(image.pixelColor(80, 12)) && sameColour(image.pixelColor(80, 8), kBackground));
+        // Silence still shows a one-pixel trace at the middle.
+        QVERIFY(isBar(image.pixelColor(90, 22)) && sameColour(image.pixelColor(90, 18), kBackground));
+        for (int x = 0; x < 100; ++x)
+            QCOMPARE(sameColour(image.pixelColor(x, 0), expected::orange, 40), x == 50);
+        QVERIFY(sameColour(image.pixelColor(50, 43), expected::orange));
     }
 
-    void playedAndUnplayedColumns()
+    // Which columns show a bar (traced) and which a full-scale one (tall), 100 pixels wide.
+    void timeAxis_data()
     {
+        QTest::addColumn<int>("buckets");
+        QTest::addColumn<int>("spike");
+        QTest::addColumn<int>("duration");
+        QTest::addColumn<int>("bucketMs");
+        QTest::addColumn<int>("span");
+        QTest::addColumn<int>("firstTall");
+        QTest::addColumn<int>("tallColumns");
+        QTest::addColumn<int>("traced");
+        QTest::newRow("few buckets are widened") << 10 << 3 << 1000 << 0 << 0 << 30 << 10 << 100;
+        QTest::newRow("many take the column maximum") << 1000 << 555 << 1000 << 0 << 0 << 55 << 1 << 100;
+        QTest::newRow("shorter copy ends early") << 10 << -1 << 1000 << 0 << 2000 << 0 << 50 << 50;
+        QTest::newRow("span shorter than the copy") << 10 << -1 << 1000 << 0 << 500 << 0 << 100 << 100;
+        QTest::newRow("buckets end before the duration") << 10 << -1 << 1000 << 40 << 0 << 0 << 40 << 40;
+        QTest::newRow("buckets outlast the duration") << 10 << -1 << 500 << 100 << 0 << 0 << 100 << 100;
+        QTest::newRow("no time known") << 20 << 19 << 0 << 0 << 0 << 95 << 5 << 100;
+    }
+
+    void timeAxis()
+    {
+        QFETCH(int, buckets);
+        QFETCH(int, spike);
+        QFETCH(int, duration);
+        QFETCH(int, bucketMs);
+        QFETCH(int, span);
+        QFETCH(int, firstTall);
+        QFETCH(int, tallColumns);
+        QFETCH(int, traced);
         Scrubber scrubber;
         scrubber.resize(100, 40);
-        scrubber.setEnvelope(flat(100, 1.0f), 1000);
-        scrubber.setPosition(505); // play x 50.5
+        scrubber.setEnvelope(peaks(buckets, spike), duration, bucketMs);
+        scrubber.setTimeSpan(span);
         const QImage image = grabImage(scrubber);
-        const int mid = 20;
-        for (const int x : {0, 10, 49}) {
-            QVERIFY2(sameColour(image.pixelColor(x, mid + 5), kPlayed),
-                     qPrintable(
-                         QStringLiteral("column %1: %2").arg(x).arg(describe(image.pixelColor(x, mid + 5)))));
+        QCOMPARE(sameColour(image.pixelColor(0, 0), expected::orange, 40), duration > 0); // the playhead
+        for (int x = 1; x < 100; ++x) {
+            QVERIFY2(isBar(image.pixelColor(x, 5)) == (x >= firstTall && x < firstTall + tallColumns),
+                     qPrintable(QStringLiteral("column %1").arg(x)));
+            QVERIFY2(isBar(image.pixelColor(x, 20)) == (x < traced),
+                     qPrintable(QStringLiteral("column %1").arg(x)));
         }
-        for (const int x : {52, 70, 99}) {
-            QVERIFY2(sameColour(image.pixelColor(x, mid + 5), kUnplayed),
-                     qPrintable(
-                         QStringLiteral("column %1: %2").arg(x).arg(describe(image.pixelColor(x, mid + 5)))));
-        }
-        // Full-scale bars reach two pixels from the edges.
-        QVERIFY(sameColour(image.pixelColor(70, 3), kUnplayed));
-        QVERIFY(sameColour(image.pixelColor(70, 0), kBackground));
-
-        // The playhead runs through the whole height.
-        int playheadColumns = 0;
-        for (int x = 0; x < 100; ++x) {
-            if (sameColour(image.pixelColor(x, 0), kPlayhead, 40))
-                ++playheadColumns;
-        }
-        QCOMPARE(playheadColumns, 1);
-        QVERIFY(sameColour(image.pixelColor(50, 0), kPlayhead));
-        QVERIFY(sameColour(image.pixelColor(50, 39), kPlayhead));
-    }
-
-    void barHeightFollowsPeak()
-    {
-        Scrubber scrubber;
-        scrubber.resize(50, 44); // mid 22, full half-height 20
-        QList<float> peaks = flat(50, 0.0f);
-        peaks[10] = 0.5f; // half-height 10
-        scrubber.setEnvelope(peaks, 1000);
-        const QImage image = grabImage(scrubber);
-        QVERIFY(sameColour(image.pixelColor(10, 14), kPlayed) ||
-                sameColour(image.pixelColor(10, 14), kUnplayed));
-        QVERIFY(sameColour(image.pixelColor(10, 8), kBackground));
-        // A silent bucket still shows a 1-pixel trace at the middle.
-        QVERIFY(isBar(image.pixelColor(30, 22)));
-        QVERIFY(sameColour(image.pixelColor(30, 18), kBackground));
-    }
-
-    void shortWaveformIsWidened()
-    {
-        Scrubber scrubber;
-        scrubber.resize(100, 40);
-        QList<float> peaks = flat(10, 0.0f);
-        peaks[3] = 1.0f;
-        scrubber.setEnvelope(peaks, 1000);
-        const QImage image = grabImage(scrubber);
-        for (int x = 0; x < 100; ++x) {
-            const bool tall = isBar(image.pixelColor(x, 5));
-            QVERIFY2(tall == (x >= 30 && x < 40), qPrintable(QStringLiteral("column %1").arg(x)));
-        }
-    }
-
-    void longWaveformTakesColumnMaximum()
-    {
-        Scrubber scrubber;
-        scrubber.resize(10, 40);
-        QList<float> peaks = flat(1000, 0.0f);
-        peaks[555] = 1.0f; // column 5 covers buckets 500..599
-        scrubber.setEnvelope(peaks, 1000);
-        const QImage image = grabImage(scrubber);
-        for (int x = 0; x < 10; ++x)
-            QCOMPARE(isBar(image.pixelColor(x, 5)), x == 5);
-    }
-
-    void zeroDurationShowsNoPlayhead()
-    {
-        Scrubber scrubber;
-        scrubber.resize(60, 30);
-        scrubber.setEnvelope(flat(60, 1.0f), 0);
-        scrubber.setPosition(500);
-        const QImage image = grabImage(scrubber);
-        QVERIFY(sameColour(image.pixelColor(0, 15), kPlayed));
-        for (int x = 1; x < 60; ++x)
-            QVERIFY(sameColour(image.pixelColor(x, 15), kUnplayed));
-        for (int x = 0; x < 60; ++x)
-            QVERIFY(sameColour(image.pixelColor(x, 0), kBackground));
-
-        QSignalSpy seeks(&scrubber, &Scrubber::seekRequested);
-        QTest::mousePress(&scrubber, Qt::LeftButton, {}, QPoint(30, 10));
-        QCOMPARE(seeks.count(), 0);
     }
 
     void emptyShowsTextAndLine()
@@ -151,83 +117,68 @@ private slots:
         Scrubber scrubber;
         scrubber.resize(200, 40);
         const QImage idle = grabImage(scrubber);
-        QVERIFY(sameColour(idle.pixelColor(2, 20), kGhostLine));
-        QVERIFY(sameColour(idle.pixelColor(2, 10), kBackground));
-        QVERIFY(sameColour(idle.pixelColor(197, 20), kGhostLine));
-
+        QVERIFY(sameColour(idle.pixelColor(2, 20), expected::ghost) &&
+                sameColour(idle.pixelColor(2, 10), kBackground));
         scrubber.setBusy(true);
-        QVERIFY(scrubber.isBusy());
-        const QImage busy = grabImage(scrubber);
-        QVERIFY(busy != idle); // "ANALYSING…" instead of "NO SIGNAL"
-
-        scrubber.setEnvelope(flat(10, 0.5f), 1000);
+        QVERIFY(grabImage(scrubber) != idle); // "ANALYSING…" instead of "NO SIGNAL"
+        scrubber.setEnvelope(peaks(10), 1000);
         QVERIFY(!scrubber.isBusy());
         scrubber.setBusy(true);
         scrubber.clear();
         QVERIFY(!scrubber.isBusy());
-        QVERIFY(scrubber.waveform().isEmpty());
         QCOMPARE(scrubber.duration(), 0);
         QCOMPARE(grabImage(scrubber), idle);
     }
 
-    void seekValues_data()
+    // Clicks, drags and keys seek within the time axis and never beyond its ends.
+    void seeks_data()
     {
+        QTest::addColumn<int>("duration");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<int>("key"); // 0 clicks at x; -1 moves there with the left button, -2 the right
         QTest::addColumn<int>("x");
-        QTest::addColumn<qint64>("expected");
-        QTest::newRow("left edge") << 0 << qint64(0);
-        QTest::newRow("one pixel") << 1 << qint64(50);
-        QTest::newRow("middle") << 100 << qint64(5000);
-        QTest::newRow("truncated") << 3 << qint64(150);
-        QTest::newRow("right edge") << 200 << qint64(10000);
-        QTest::newRow("beyond the right") << 350 << qint64(10000);
-        QTest::newRow("left of the widget") << -20 << qint64(0);
+        QTest::addColumn<int>("expected"); // -1: no seek
+        QTest::newRow("click, left edge") << 10000 << 0 << 0 << 0 << 0;
+        QTest::newRow("click, one pixel") << 10000 << 0 << 0 << 1 << 50;
+        QTest::newRow("click, truncated") << 10030 << 0 << 0 << 13 << 651;
+        QTest::newRow("click, right edge") << 10000 << 0 << 0 << 200 << 10000;
+        QTest::newRow("click, beyond the right") << 10000 << 0 << 0 << 350 << 10000;
+        QTest::newRow("click, left of the widget") << 10000 << 0 << 0 << -20 << 0;
+        QTest::newRow("click, no time known") << 0 << 0 << 0 << 100 << -1;
+        QTest::newRow("drag") << 10000 << 0 << -1 << 20 << 1000;
+        QTest::newRow("drag, left of the widget") << 10000 << 0 << -1 << -30 << 0;
+        QTest::newRow("right-button drag") << 10000 << 0 << -2 << 90 << -1;
+        QTest::newRow("left") << 10000 << 7000 << int(Qt::Key_Left) << 0 << 2000;
+        QTest::newRow("left, clamped") << 10000 << 3000 << int(Qt::Key_Left) << 0 << 0;
+        QTest::newRow("right") << 10000 << 3000 << int(Qt::Key_Right) << 0 << 8000;
+        QTest::newRow("right, clamped") << 10000 << 8000 << int(Qt::Key_Right) << 0 << 10000;
+        QTest::newRow("home") << 10000 << 3000 << int(Qt::Key_Home) << 0 << 0;
+        QTest::newRow("end") << 10000 << 3000 << int(Qt::Key_End) << 0 << 10000;
+        QTest::newRow("end, no time known") << 0 << 0 << int(Qt::Key_End) << 0 << -1;
+        QTest::newRow("other key") << 10000 << 3000 << int(Qt::Key_Up) << 0 << -1;
     }
 
-    void seekValues()
+    void seeks()
     {
+        QFETCH(int, duration);
+        QFETCH(int, position);
+        QFETCH(int, key);
         QFETCH(int, x);
-        QFETCH(qint64, expected);
+        QFETCH(int, expected);
         Scrubber scrubber;
         scrubber.resize(200, 30);
-        scrubber.setEnvelope(flat(10, 0.5f), 10000);
-        QSignalSpy seeks(&scrubber, &Scrubber::seekRequested);
-        scrubber.emitSeek(x);
-        QCOMPARE(seeks.count(), 1);
-        QCOMPARE(seeks.at(0).at(0).toLongLong(), expected);
-    }
-
-    void truncatesTowardsZero()
-    {
-        Scrubber scrubber;
-        scrubber.resize(3, 30);
-        scrubber.setEnvelope(flat(3, 0.5f), 1000);
-        QSignalSpy seeks(&scrubber, &Scrubber::seekRequested);
-        scrubber.emitSeek(1); // 333.33
-        scrubber.emitSeek(2); // 666.67
-        QCOMPARE(seeks.at(0).at(0).toLongLong(), 333);
-        QCOMPARE(seeks.at(1).at(0).toLongLong(), 666);
-    }
-
-    void mouseSeeks()
-    {
-        Scrubber scrubber;
-        scrubber.resize(200, 30);
-        scrubber.setEnvelope(flat(10, 0.5f), 10000);
-        QSignalSpy seeks(&scrubber, &Scrubber::seekRequested);
-
-        QTest::mousePress(&scrubber, Qt::LeftButton, {}, QPoint(50, 10));
-        QTest::mouseRelease(&scrubber, Qt::LeftButton, {}, QPoint(50, 10));
-        QTest::mousePress(&scrubber, Qt::RightButton, {}, QPoint(150, 10));
-        QTest::mouseRelease(&scrubber, Qt::RightButton, {}, QPoint(150, 10));
-        sendMove(scrubber, QPoint(20, 10), Qt::LeftButton); // dragging
-        sendMove(scrubber, QPoint(-30, 10), Qt::LeftButton);
-        sendMove(scrubber, QPoint(90, 10), Qt::NoButton);    // not dragging
-        sendMove(scrubber, QPoint(90, 10), Qt::RightButton); // only the left button scrubs
-
-        QList<qint64> values;
-        for (const QList<QVariant> &args : seeks)
-            values << args.at(0).toLongLong();
-        QCOMPARE(values, (QList<qint64>{2500, 7500, 1000, 0}));
+        scrubber.setEnvelope(peaks(10), duration);
+        scrubber.setPosition(position);
+        QSignalSpy spy(&scrubber, &Scrubber::seekRequested);
+        QMouseEvent move(QEvent::MouseMove, QPointF(x, 10), scrubber.mapToGlobal(QPointF(x, 10)),
+                         Qt::NoButton, key == -1 ? Qt::LeftButton : Qt::RightButton, Qt::NoModifier);
+        if (key > 0)
+            QTest::keyClick(&scrubber, Qt::Key(key));
+        else if (key == 0)
+            QTest::mousePress(&scrubber, Qt::LeftButton, {}, QPoint(x, 10));
+        else
+            QApplication::sendEvent(&scrubber, &move);
+        QCOMPARE(::seeks(spy), expected < 0 ? QList<qint64>() : QList<qint64>{expected});
     }
 };
 
