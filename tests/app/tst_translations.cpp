@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -75,6 +76,25 @@ private slots:
         QCOMPARE(german.size(), english.size());
         for (qsizetype i = 0; i < german.size(); ++i)
             QVERIFY2(german.at(i) != english.at(i), qPrintable(english.at(i)));
+    }
+
+    // The programs as started from a German session: the window's help is German, the command
+    // line's stays English for the scripts that read it.
+    void programsUnderTheGermanLocale()
+    {
+        const auto run = [](const char *program) {
+            QProcess p;
+            p.setProcessChannelMode(QProcess::MergedChannels);
+            p.start(QString::fromLocal8Bit(program), {QStringLiteral("--help")});
+            return p.waitForFinished(30000) ? QString::fromUtf8(p.readAll()) : QStringLiteral("did not end");
+        };
+        const QString window = run(RVW_APP_BINARY);
+        // Ours (the description) and Qt's (the headings).
+        QVERIFY2(window.contains(QStringLiteral("findet doppelte Musik")) &&
+                     window.contains(QStringLiteral("Optionen:")),
+                 qPrintable(window));
+        const QString cli = run(RVW_CLI_BINARY);
+        QVERIFY2(cli.startsWith(QStringLiteral("Usage:")), qPrintable(cli));
     }
 
     void germanCountsAndDates()
