@@ -43,6 +43,16 @@ QMap<QString, QByteArray> contents(const QString &root)
     return map;
 }
 
+// ffmpeg with its error text in the log when it fails.
+bool make(const QStringList &args)
+{
+    QString err;
+    const bool ok = ffmpeg(args, &err);
+    if (!ok)
+        qWarning("%s", qPrintable(err));
+    return ok;
+}
+
 } // namespace
 
 class TestRavelwickCli : public QObject
@@ -52,6 +62,9 @@ private:
     QTemporaryDir m_tmp;
     QString m_lib;
     QString m_home;
+    // The library's report, made once; clean-ups put the library back as it was.
+    QString m_report;
+    QJsonObject m_json;
     // A library of many byte copies for stopping a clean-up part way, and its report.
     std::unique_ptr<QTemporaryDir> m_copies;
     QString m_copiesReport;
@@ -68,10 +81,11 @@ private:
             m_copies = std::make_unique<QTemporaryDir>(m_tmp.filePath(QStringLiteral("copies-XXXXXX")));
         const QString first = m_copies->filePath(QStringLiteral("d00/song.mp3"));
         QDir().mkpath(QFileInfo(first).absolutePath());
-        if (!ffmpeg(melodyInput(3, 60) + QStringList{"-c:a", "libmp3lame", "-b:a", "128k", first}))
+        if (!make(melodyInput(3, 60) + QStringList{"-c:a", "libmp3lame", "-b:a", "128k", first}))
             return false;
         for (int i = 1; i < 60; ++i) {
-            const QString copy = m_copies->filePath(QStringLiteral("d%1/song.mp3").arg(i, 2, 10, QLatin1Char('0')));
+            const QString copy =
+                m_copies->filePath(QStringLiteral("d%1/song.mp3").arg(i, 2, 10, QLatin1Char('0')));
             QDir().mkpath(QFileInfo(copy).absolutePath());
             if (!copyFile(first, copy))
                 return false;
@@ -104,8 +118,7 @@ private:
     Run cli(const QStringList &args, int timeoutMs = 180000)
     {
         QProcess p;
-        p.setProcessEnvironment(environment());
-        p.start(QStringLiteral(RVW_CLI_BINARY), args);
+        launch(p, args);
         Run r;
         if (!p.waitForFinished(timeoutMs)) {
             p.kill();
@@ -118,23 +131,15 @@ private:
         return r;
     }
 
-    QJsonObject scanToJson(const QString &report)
-    {
-        const Run r = cli({"scan", "--engine", "builtin", "--report", report, m_lib});
-        if (r.code != 1)
-            qWarning("scan exit %d: %s", r.code, qPrintable(r.err));
-        QFile f(report);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QJsonDocument::fromJson(f.readAll()).object();
-    }
+    // Undoes the newest clean-up.
+    Run undoLast() { return cli({"undo", cli({"undo"}).out.section('\t', 0, 0).trimmed()}); }
 
-    void writeJson(const QString &path, const QJsonObject &o)
+    void launch(QProcess &p, const QStringList &args, const QProcessEnvironment &env)
     {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(QJsonDocument(o).toJson());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(RVW_CLI_BINARY), args);
     }
+    void launch(QProcess &p, const QStringList &args) { launch(p, args, environment()); }
 
 private slots:
     void initTestCase()
@@ -147,54 +152,48 @@ private slots:
         QDir().mkpath(m_home);
         QDir().mkpath(m_lib + "/studio");
         QDir().mkpath(m_lib + "/incoming");
-        QString e;
-        QVERIFY2(ffmpeg(melodyInput(1, 10) + QStringList{"-c:a", "flac", "-metadata", "artist=Band", "-metadata",
-                                                          "title=Song", m_lib + "/studio/song.flac"},
-                        &e),
-                 qPrintable(e));
+        QVERIFY(make(melodyInput(1, 10) + QStringList{"-c:a", "flac", "-metadata", "artist=Band", "-metadata",
+                                                      "title=Song", m_lib + "/studio/song.flac"}));
         QVERIFY(copyFile(m_lib + "/studio/song.flac", m_lib + "/incoming/song.flac"));
-        QVERIFY2(ffmpeg({"-i", m_lib + "/studio/song.flac", "-c:a", "libmp3lame", "-b:a", "128k",
-                         m_lib + "/incoming/song.mp3"},
-                        &e),
-                 qPrintable(e));
-        QVERIFY2(ffmpeg(melodyInput(5, 10) + QStringList{"-c:a", "libmp3lame", m_lib + "/studio/other.mp3"}, &e),
-                 qPrintable(e));
+        QVERIFY(make({"-i", m_lib + "/studio/song.flac", "-c:a", "libmp3lame", "-b:a", "128k",
+                      m_lib + "/incoming/song.mp3"}));
+        QVERIFY(make(melodyInput(5, 10) + QStringList{"-c:a", "libmp3lame", m_lib + "/studio/other.mp3"}));
+        m_report = m_tmp.filePath("library.json");
+        const Run r = cli({"scan", "--engine", "builtin", "--report", m_report, m_lib});
+        QFile f(m_report);
+        QVERIFY2(r.code == 1 && f.open(QIODevice::ReadOnly), qPrintable(r.err));
+        m_json = QJsonDocument::fromJson(f.readAll()).object();
     }
 
-    void usageErrors_data()
+    // Exit codes: 2 for a usage error (with a message, and nothing on standard output), 0 for help,
+    // the version and a scan without duplicates.
+    void exitCodes_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("nothing") << QStringList{};
-        QTest::newRow("bad option") << QStringList{"scan", "--bogus", "."};
-        QTest::newRow("bad range") << QStringList{"scan", "--threads", "99", "."};
-        QTest::newRow("missing report") << QStringList{"quarantine", "/no/such/report.json"};
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("nothing") << QStringList{} << 2 << "";
+        QTest::newRow("bad option") << QStringList{"scan", "--bogus", "."} << 2 << "";
+        QTest::newRow("bad range") << QStringList{"scan", "--threads", "99", "."} << 2 << "";
+        QTest::newRow("missing report") << QStringList{"quarantine", "/no/such/report.json"} << 2 << "";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "ravelwick-cli scan [options] FOLDER...";
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "ravelwick-cli ";
+        QTest::newRow("no duplicates") << QStringList{"scan", "--engine", "builtin", "--no-cache", "studio"}
+                                       << 0 << "Files scanned: 2\nDuplicate groups: 0";
     }
-    void usageErrors()
+    void exitCodes()
     {
         QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        if (args.value(4) == "studio")
+            args[4] = m_lib + "/studio";
         const Run r = cli(args);
-        QCOMPARE(r.code, 2);
-        QVERIFY(!r.err.trimmed().isEmpty());
-        QVERIFY(r.out.isEmpty());
-    }
-
-    void helpAndVersion()
-    {
-        const Run help = cli({"--help"});
-        QCOMPARE(help.code, 0);
-        QVERIFY(help.out.contains("ravelwick-cli scan [options] FOLDER..."));
-        QVERIFY(help.out.contains("--keeper"));
-        const Run version = cli({"--version"});
-        QCOMPARE(version.code, 0);
-        QCOMPARE(version.out.trimmed(), QStringLiteral("ravelwick-cli 1.0.0"));
-    }
-
-    void noDuplicatesExitsZero()
-    {
-        const Run r = cli({"scan", "--engine", "builtin", "--no-cache", m_lib + "/studio"});
-        QCOMPARE(r.code, 0);
-        QVERIFY2(r.out.contains("Files scanned: 2"), qPrintable(r.out));
-        QVERIFY(r.out.contains("Duplicate groups: 0"));
+        QCOMPARE(r.code, code);
+        if (code == 2)
+            QVERIFY(!r.err.trimmed().isEmpty() && r.out.isEmpty());
+        for (const QString &line : out.split('\n', Qt::SkipEmptyParts))
+            QVERIFY2(r.out.contains(line), qPrintable(r.out));
     }
 
     void reportsInEveryFormat_data()
@@ -211,11 +210,11 @@ private slots:
         QFETCH(QString, file);
         QFETCH(QStringList, extra);
         const QString path = m_tmp.filePath(file);
-        const Run r = cli(QStringList{"scan", "--engine", "builtin", "-q", "--report", path} + extra + QStringList{m_lib});
+        const Run r = cli(QStringList{"scan", "--engine", "builtin", "-q", "--report", path} + extra +
+                          QStringList{m_lib});
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err)); // quiet
-        QVERIFY(r.out.contains("Report: " + path));
-        QVERIFY(r.out.contains("Redundant copies: 2"));
+        QVERIFY(r.out.contains("Report: " + path) && r.out.contains("Redundant copies: 2"));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray bytes = f.readAll();
@@ -233,8 +232,7 @@ private slots:
             for (const QByteArray &l : lines.mid(1))
                 QVERIFY(l.startsWith("1,\""));
         } else if (file.endsWith(".html")) {
-            QVERIFY(bytes.startsWith("<!DOCTYPE html>"));
-            QVERIFY(bytes.trimmed().endsWith("</body></html>"));
+            QVERIFY(bytes.startsWith("<!DOCTYPE html>") && bytes.trimmed().endsWith("</body></html>"));
             QCOMPARE(bytes.count("<tr><td class=\"dupe\">"), 2);
         } else {
             QVERIFY(bytes.startsWith("#EXTM3U\n"));
@@ -244,12 +242,8 @@ private slots:
 
     void quarantineThenUndo()
     {
-        QMap<QString, QByteArray> before;
-        for (const QString &f : QStringList{"studio/song.flac", "incoming/song.flac", "incoming/song.mp3", "studio/other.mp3"})
-            before.insert(f, sha256(m_lib + "/" + f));
-        const QString report = m_tmp.filePath("q.json");
-        const QJsonObject json = scanToJson(report);
-        QVERIFY(!json.isEmpty());
+        const QMap<QString, QByteArray> before = contents(m_lib);
+        const QString &report = m_report;
 
         const QString qroot = m_tmp.filePath("quarantine");
         const Run dry = cli({"quarantine", report, "--to", qroot, "--dry-run"});
@@ -259,99 +253,83 @@ private slots:
 
         const Run moved = cli({"quarantine", report, "--to", qroot});
         QVERIFY2(moved.code == 0, qPrintable(moved.err));
-        QVERIFY(moved.out.contains("Moved 2 files into"));
-        QVERIFY(moved.out.contains("Undo manifest: "));
-        int present = 0;
-        for (auto it = before.cbegin(); it != before.cend(); ++it)
-            present += QFile::exists(m_lib + "/" + it.key()) ? 1 : 0;
-        QCOMPARE(present, 2); // the keeper and the unrelated song stay
+        QVERIFY(moved.out.contains("Moved 2 files into") && moved.out.contains("Undo manifest: "));
+        QCOMPARE(contents(m_lib).size(), before.size() - 2); // the keeper and the unrelated song stay
 
         const Run list = cli({"undo"});
         QCOMPARE(list.code, 0);
         QVERIFY2(list.out.contains(" - 2 files"), qPrintable(list.out));
-        const QString manifest = list.out.section('\t', 0, 0).trimmed();
-        const Run undone = cli({"undo", manifest});
+        const Run undone = undoLast();
         QVERIFY2(undone.code == 0, qPrintable(undone.err + undone.out));
         QVERIFY(undone.out.contains("Restored 2 files; 0 failed."));
-        for (auto it = before.cbegin(); it != before.cend(); ++it)
-            QCOMPARE(sha256(m_lib + "/" + it.key()), it.value());
+        QCOMPARE(contents(m_lib), before);
         QVERIFY(cli({"undo"}).out.contains("No clean-up to undo."));
     }
 
-    void refusesAllRemovedGroupAndChangedFiles()
+    // A report edited into an unsafe clean-up is refused; a file changed since the report is skipped.
+    void refusesUnsafeRemovals_data()
     {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<QString>("out");
+        // clang-format off
+        QTest::newRow("every copy marked for removal") << "all" << "every copy is marked for removal" << "Nothing to move.";
+        QTest::newRow("two groups keep each other's removals") << "crossed" << "is also a copy to keep; it is not removed" << "Nothing to move.";
+        QTest::newRow("a duplicate changed after the report") << "changed" << " changed since the report; skipped" << "Moved 1 file into";
+        // clang-format on
+    }
+    void refusesUnsafeRemovals()
+    {
+        QFETCH(QString, edit);
+        QFETCH(QString, err);
+        QFETCH(QString, out);
         const QString report = m_tmp.filePath("edit.json");
-        QJsonObject json = scanToJson(report);
+        QJsonObject json = m_json;
         QJsonArray groups = json.value("duplicateGroups").toArray();
         QCOMPARE(groups.size(), 1);
-
-        // every copy marked for removal: refused, nothing moves
         QJsonObject g = groups[0].toObject();
         QJsonArray files = g.value("files").toArray();
-        for (int i = 0; i < files.size(); ++i) {
-            QJsonObject f = files[i].toObject();
-            f.insert("keep", false);
-            files[i] = f;
-        }
-        g.insert("files", files);
-        groups[0] = g;
-        json.insert("duplicateGroups", groups);
-        writeJson(report, json);
-        const QString qroot = m_tmp.filePath("quarantine2");
-        Run r = cli({"quarantine", report, "--to", qroot});
-        QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.contains("every copy is marked for removal"), qPrintable(r.err));
-        QVERIFY(r.out.contains("Nothing to move."));
-        QVERIFY(!QDir(qroot).exists());
-
-        // two groups that keep each other's removals: neither removal may go
-        json = scanToJson(report);
-        groups = json.value("duplicateGroups").toArray();
-        g = groups[0].toObject();
-        files = g.value("files").toArray();
-        for (int i = 0; i < files.size(); ++i) {
-            QJsonObject f = files[i].toObject();
-            f.insert("keep", !f.value("keep").toBool());
-            files[i] = f;
-        }
-        g.insert("id", 2);
-        g.insert("files", files);
-        groups.append(g);
-        json.insert("duplicateGroups", groups);
-        writeJson(report, json);
-        r = cli({"quarantine", report, "--to", qroot});
-        QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.contains("is also a copy to keep; it is not removed"), qPrintable(r.err));
-        QVERIFY(r.out.contains("Nothing to move."));
-
-        // a duplicate changed after the report is skipped; the other still moves
-        json = scanToJson(report);
         QString changed;
-        for (const QJsonValue &fv : json.value("duplicateGroups").toArray()[0].toObject().value("files").toArray()) {
-            if (!fv.toObject().value("keep").toBool()) {
-                changed = fv.toObject().value("path").toString();
-                break;
-            }
+        for (int i = 0; i < files.size(); ++i) {
+            QJsonObject f = files[i].toObject();
+            if (changed.isEmpty() && !f.value("keep").toBool())
+                changed = f.value("path").toString();
+            if (edit != "changed")
+                f.insert("keep", edit == "crossed" && !f.value("keep").toBool());
+            files[i] = f;
         }
-        QVERIFY(!changed.isEmpty());
+        g.insert("files", files);
+        if (edit == "crossed") {
+            g.insert("id", 2);
+            groups.append(g);
+        } else if (edit == "all") {
+            groups[0] = g;
+        }
+        json.insert("duplicateGroups", groups);
+        QFile rf(report);
+        QVERIFY(rf.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                rf.write(QJsonDocument(json).toJson()) > 0);
+        rf.close();
         const QByteArray original = sha256(changed);
-        {
+        if (edit == "changed") {
             QFile f(changed);
-            QVERIFY(f.open(QIODevice::Append));
-            f.write("edited");
+            QVERIFY(f.open(QIODevice::Append) && f.write("edited") == 6);
         }
-        r = cli({"quarantine", report, "--to", qroot});
+        const QString qroot = m_tmp.filePath("quarantine-" + edit);
+        const Run r = cli({"quarantine", report, "--to", qroot});
         QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.contains(changed + " changed since the report; skipped"), qPrintable(r.err));
-        QVERIFY(r.out.contains("Moved 1 file into"));
-        QVERIFY(QFile::exists(changed));
-        QVERIFY(sha256(changed) != original);
+        QVERIFY2(r.err.contains(err), qPrintable(r.err));
+        QVERIFY2(r.out.contains(out), qPrintable(r.out));
+        if (edit != "changed") {
+            QVERIFY(!QDir(qroot).exists());
+            return;
+        }
+        QVERIFY(r.err.contains(changed + err));
+        QVERIFY(QFile::exists(changed) && sha256(changed) != original);
         // put the library back for the other tests
-        const Run list = cli({"undo"});
-        QCOMPARE(cli({"undo", list.out.section('\t', 0, 0).trimmed()}).code, 0);
+        QCOMPARE(undoLast().code, 0);
         QFile f(changed);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        QVERIFY(f.resize(f.size() - 6));
+        QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(f.size() - 6));
         f.close();
         QCOMPARE(sha256(changed), original);
     }
@@ -374,9 +352,7 @@ private slots:
         QCOMPARE(before.size(), 60);
 
         QProcess p;
-        p.setProcessEnvironment(environment());
-        p.start(QStringLiteral(RVW_CLI_BINARY),
-                {"quarantine", m_copiesReport, "--to", m_tmp.filePath(QStringLiteral("q-%1").arg(signal))});
+        launch(p, {"quarantine", m_copiesReport, "--to", m_tmp.filePath(QStringLiteral("q-%1").arg(signal))});
         QVERIFY(p.waitForStarted());
         // Stop it once a few moves are journaled.
         QElapsedTimer t;
@@ -385,26 +361,27 @@ private slots:
         while (moved < 3 && t.elapsed() < 60000 && p.state() == QProcess::Running) {
             const QStringList found = journals();
             QFile journal(found.value(0));
-            moved = !found.isEmpty() && journal.open(QIODevice::ReadOnly) ? int(journal.readAll().count('\n')) : 0;
+            moved = !found.isEmpty() && journal.open(QIODevice::ReadOnly) ? int(journal.readAll().count('\n'))
+                                                                          : 0;
             QThread::usleep(200);
         }
         QVERIFY2(p.state() == QProcess::Running, "the clean-up ended before it could be stopped");
         ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(60000));
-        if (signal == SIGKILL) {
-            QCOMPARE(p.exitStatus(), QProcess::CrashExit);
-        } else {
+        QCOMPARE(p.exitStatus(), signal == SIGKILL ? QProcess::CrashExit : QProcess::NormalExit);
+        if (signal != SIGKILL) {
             QCOMPARE(p.exitCode(), 128 + signal);
             QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("Interrupted"));
             QVERIFY(journals().isEmpty()); // the manifest was closed
         }
         const QMap<QString, QByteArray> during = contents(m_copies->path());
-        QVERIFY2(during.size() < before.size() && during.size() > 1, qPrintable(QString::number(during.size())));
+        QVERIFY2(during.size() < before.size() && during.size() > 1,
+                 qPrintable(QString::number(during.size())));
 
         const Run list = cli({"undo"});
         QCOMPARE(list.out.count('\n'), 1);
         QCOMPARE(list.out.contains("interrupted"), signal == SIGKILL);
-        const Run undone = cli({"undo", list.out.section('\t', 0, 0).trimmed()});
+        const Run undone = undoLast();
         QVERIFY2(undone.code == 0, qPrintable(undone.err + undone.out));
         QCOMPARE(contents(m_copies->path()), before);
         QVERIFY(cli({"undo"}).out.contains("No clean-up to undo."));
@@ -415,21 +392,17 @@ private slots:
     void twoProcessesShareTheCache()
     {
         QStringList folders;
-        QString e;
         for (int lib = 0; lib < 2; ++lib) {
             folders << m_tmp.filePath(QStringLiteral("shared-%1").arg(lib));
             QDir().mkpath(folders.last());
             for (int i = 0; i < 5; ++i)
-                QVERIFY2(ffmpeg(melodyInput(40 + 5 * lib + i, 6) +
-                                    QStringList{"-c:a", "flac", folders.last() + QString("/t%1.flac").arg(i)},
-                                &e),
-                         qPrintable(e));
+                QVERIFY(make(melodyInput(40 + 5 * lib + i, 6) +
+                             QStringList{"-c:a", "flac", folders.last() + QString("/t%1.flac").arg(i)}));
         }
         QList<QProcess *> scans;
         for (const QString &folder : std::as_const(folders)) {
             auto *p = new QProcess(this);
-            p->setProcessEnvironment(environment());
-            p->start(QStringLiteral(RVW_CLI_BINARY), {"scan", "--engine", "builtin", "-v", folder});
+            launch(*p, {"scan", "--engine", "builtin", "-v", folder});
             scans << p;
         }
         for (QProcess *p : std::as_const(scans)) {
@@ -450,11 +423,11 @@ private slots:
         QTest::addColumn<QString>("engine");
         QTest::addColumn<QString>("hangingTool"); // environment variable pointed at a tool that hangs
         QTest::addColumn<int>("signal");
+        // clang-format off
         QTest::newRow("fpcalc hangs, interrupted") << "Fingerprinting audio" << "fpcalc" << "RVW_FPCALC" << int(SIGINT);
-        QTest::newRow("ffmpeg hangs, terminated")
-            << "Fingerprinting audio" << "builtin" << "RVW_FFMPEG" << int(SIGTERM);
-        QTest::newRow("hashing a huge file, interrupted")
-            << "Reading tags and hashing" << "builtin" << "" << int(SIGINT);
+        QTest::newRow("ffmpeg hangs, terminated") << "Fingerprinting audio" << "builtin" << "RVW_FFMPEG" << int(SIGTERM);
+        QTest::newRow("hashing a huge file, interrupted") << "Reading tags and hashing" << "builtin" << "" << int(SIGINT);
+        // clang-format on
     }
     void stopEndsTheScanInEveryPhase()
     {
@@ -464,10 +437,9 @@ private slots:
         QFETCH(int, signal);
         const QString lib = m_tmp.filePath(QStringLiteral("stop-%1").arg(QTest::currentDataTag()));
         QDir().mkpath(lib);
-        QString e;
         for (int i = 0; i < 4; ++i)
-            QVERIFY2(ffmpeg(melodyInput(20 + i, 5) + QStringList{"-c:a", "flac", lib + QString("/t%1.flac").arg(i)}, &e),
-                     qPrintable(e));
+            QVERIFY(make(melodyInput(20 + i, 5) +
+                         QStringList{"-c:a", "flac", lib + QString("/t%1.flac").arg(i)}));
         const QStringList huge{lib + "/zz-huge.wav", lib + "/zz-huge-too.wav"};
         if (hangingTool.isEmpty()) {
             // Sparse: 64 GiB each that take no disk, and far longer to hash than the test waits;
@@ -482,15 +454,16 @@ private slots:
         if (!hangingTool.isEmpty()) {
             const QString fake = m_tmp.filePath(QStringLiteral("hang-%1").arg(hangingTool));
             QFile script(fake);
-            QVERIFY(script.open(QIODevice::WriteOnly));
-            script.write(QStringLiteral("#!/bin/sh\necho $$ >> '%1'\nexec sleep 300\n").arg(pids).toUtf8());
+            QVERIFY(script.open(QIODevice::WriteOnly) &&
+                    script.write(
+                        QStringLiteral("#!/bin/sh\necho $$ >> '%1'\nexec sleep 300\n").arg(pids).toUtf8()) >
+                        0);
             script.close();
             QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
             env.insert(hangingTool, fake);
         }
         QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(RVW_CLI_BINARY), {"scan", "--engine", engine, "--threads", "2", lib});
+        launch(p, {"scan", "--engine", engine, "--threads", "2", lib}, env);
         QVERIFY(p.waitForStarted());
         QString errText;
         QElapsedTimer t;
@@ -500,7 +473,10 @@ private slots:
             errText += QString::fromUtf8(p.readAllStandardError());
         }
         QVERIFY2(errText.contains(phase), qPrintable(errText));
-        QThread::msleep(1500); // the small files are done, the tools started or the huge file begun
+        if (hangingTool.isEmpty()) // the small files are done and the huge file begun
+            QThread::msleep(1500);
+        else // the hanging tools started
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pids).size() > 0, 60000);
         ::kill(pid_t(p.processId()), signal);
         const bool ended = p.waitForFinished(20000);
         if (!ended) {
@@ -512,15 +488,11 @@ private slots:
         QCOMPARE(p.exitCode(), 128 + signal);
         QVERIFY2(errText.contains("Scan cancelled"), qPrintable(errText));
 
-        QFile pidFile(pids);
         if (!hangingTool.isEmpty()) {
+            QFile pidFile(pids);
             QVERIFY(pidFile.open(QIODevice::ReadOnly));
-            const QList<QByteArray> started = pidFile.readAll().split('\n');
-            QVERIFY(started.size() > 1);
-            for (const QByteArray &pid : started) {
-                if (!pid.trimmed().isEmpty())
-                    QVERIFY2(::kill(pid_t(pid.trimmed().toInt()), 0) != 0, "a tool outlived the scan");
-            }
+            for (const QByteArray &pid : pidFile.readAll().trimmed().split('\n'))
+                QVERIFY2(::kill(pid_t(pid.trimmed().toInt()), 0) != 0, "a tool outlived the scan");
             return;
         }
         QVERIFY(QFile::remove(huge[0]) && QFile::remove(huge[1]));
