@@ -43,16 +43,6 @@ QMap<QString, QByteArray> contents(const QString &root)
     return map;
 }
 
-// ffmpeg with its error text in the log when it fails.
-bool make(const QStringList &args)
-{
-    QString err;
-    const bool ok = ffmpeg(args, &err);
-    if (!ok)
-        qWarning("%s", qPrintable(err));
-    return ok;
-}
-
 } // namespace
 
 class TestRavelwickCli : public QObject
@@ -81,7 +71,7 @@ private:
             m_copies = std::make_unique<QTemporaryDir>(m_tmp.filePath(QStringLiteral("copies-XXXXXX")));
         const QString first = m_copies->filePath(QStringLiteral("d00/song.mp3"));
         QDir().mkpath(QFileInfo(first).absolutePath());
-        if (!make(melodyInput(3, 60) + QStringList{"-c:a", "libmp3lame", "-b:a", "128k", first}))
+        if (!ffmpeg(melodyInput(3, 60) + QStringList{"-c:a", "libmp3lame", "-b:a", "128k", first}))
             return false;
         for (int i = 1; i < 60; ++i) {
             const QString copy =
@@ -152,12 +142,13 @@ private slots:
         QDir().mkpath(m_home);
         QDir().mkpath(m_lib + "/studio");
         QDir().mkpath(m_lib + "/incoming");
-        QVERIFY(make(melodyInput(1, 10) + QStringList{"-c:a", "flac", "-metadata", "artist=Band", "-metadata",
-                                                      "title=Song", m_lib + "/studio/song.flac"}));
+        QVERIFY(
+            ffmpeg(melodyInput(1, 10) + QStringList{"-c:a", "flac", "-metadata", "artist=Band", "-metadata",
+                                                    "title=Song", m_lib + "/studio/song.flac"}));
         QVERIFY(copyFile(m_lib + "/studio/song.flac", m_lib + "/incoming/song.flac"));
-        QVERIFY(make({"-i", m_lib + "/studio/song.flac", "-c:a", "libmp3lame", "-b:a", "128k",
-                      m_lib + "/incoming/song.mp3"}));
-        QVERIFY(make(melodyInput(5, 10) + QStringList{"-c:a", "libmp3lame", m_lib + "/studio/other.mp3"}));
+        QVERIFY(ffmpeg({"-i", m_lib + "/studio/song.flac", "-c:a", "libmp3lame", "-b:a", "128k",
+                        m_lib + "/incoming/song.mp3"}));
+        QVERIFY(ffmpeg(melodyInput(5, 10) + QStringList{"-c:a", "libmp3lame", m_lib + "/studio/other.mp3"}));
         m_report = m_tmp.filePath("library.json");
         const Run r = cli({"scan", "--engine", "builtin", "--report", m_report, m_lib});
         QFile f(m_report);
@@ -396,8 +387,8 @@ private slots:
             folders << m_tmp.filePath(QStringLiteral("shared-%1").arg(lib));
             QDir().mkpath(folders.last());
             for (int i = 0; i < 5; ++i)
-                QVERIFY(make(melodyInput(40 + 5 * lib + i, 6) +
-                             QStringList{"-c:a", "flac", folders.last() + QString("/t%1.flac").arg(i)}));
+                QVERIFY(ffmpeg(melodyInput(40 + 5 * lib + i, 6) +
+                               QStringList{"-c:a", "flac", folders.last() + QString("/t%1.flac").arg(i)}));
         }
         QList<QProcess *> scans;
         for (const QString &folder : std::as_const(folders)) {
@@ -438,8 +429,8 @@ private slots:
         const QString lib = m_tmp.filePath(QStringLiteral("stop-%1").arg(QTest::currentDataTag()));
         QDir().mkpath(lib);
         for (int i = 0; i < 4; ++i)
-            QVERIFY(make(melodyInput(20 + i, 5) +
-                         QStringList{"-c:a", "flac", lib + QString("/t%1.flac").arg(i)}));
+            QVERIFY(ffmpeg(melodyInput(20 + i, 5) +
+                           QStringList{"-c:a", "flac", lib + QString("/t%1.flac").arg(i)}));
         const QStringList huge{lib + "/zz-huge.wav", lib + "/zz-huge-too.wav"};
         if (hangingTool.isEmpty()) {
             // Sparse: 64 GiB each that take no disk, and far longer to hash than the test waits;

@@ -65,16 +65,6 @@ const TrackInfo *byName(const QList<TrackInfo> &tracks, const QString &name)
     return it == tracks.end() ? nullptr : &*it;
 }
 
-// ffmpeg with its error text in the log when it fails.
-bool make(const QStringList &args)
-{
-    QString err;
-    const bool ok = ffmpeg(args, &err);
-    if (!ok)
-        qWarning("%s", qPrintable(err));
-    return ok;
-}
-
 const MatchGroup *groupOf(const QList<MatchGroup> &groups, int trackId)
 {
     const auto it = std::find_if(groups.begin(), groups.end(),
@@ -167,20 +157,21 @@ private slots:
         // Songs long enough that 1.5 s more or 0.8 s less stays inside the 5 % duration test,
         // as it does for the minutes-long songs of a real library.
         const QString orig = m_root + "/a/song.flac", mp3 = m_root + "/b/song.mp3";
-        QVERIFY(make(melodyInput(1, 40) + QStringList{"-ac", "2", "-c:a", "flac", "-metadata", "artist=Band",
-                                                      "-metadata", "title=Song", orig}));
+        QVERIFY(ffmpeg(melodyInput(1, 40) + QStringList{"-ac", "2", "-c:a", "flac", "-metadata",
+                                                        "artist=Band", "-metadata", "title=Song", orig}));
         QVERIFY(copyFile(orig, m_root + "/b/song copy.flac"));
-        QVERIFY(make({"-i", orig, "-c:a", "libmp3lame", "-b:a", "192k", "-id3v2_version", "3", mp3}));
-        QVERIFY(make({"-i", mp3, "-c", "copy", "-map_metadata", "-1", "-metadata", "title=Song (promo)",
-                      "-id3v2_version", "4", m_root + "/b/deeper/song retag.mp3"}));
+        QVERIFY(ffmpeg({"-i", orig, "-c:a", "libmp3lame", "-b:a", "192k", "-id3v2_version", "3", mp3}));
+        QVERIFY(ffmpeg({"-i", mp3, "-c", "copy", "-map_metadata", "-1", "-metadata", "title=Song (promo)",
+                        "-id3v2_version", "4", m_root + "/b/deeper/song retag.mp3"}));
         // 1.5 s of lead-in, and the first 0.8 s cut, each re-encoded
-        QVERIFY(make({"-i", orig, "-af", "adelay=1500|1500", "-c:a", "libmp3lame", "-b:a", "128k",
-                      m_root + "/b/song leadin.mp3"}));
-        QVERIFY(make({"-ss", "0.8", "-i", orig, "-c:a", "aac", "-b:a", "128k", m_root + "/a/song cut.m4a"}));
+        QVERIFY(ffmpeg({"-i", orig, "-af", "adelay=1500|1500", "-c:a", "libmp3lame", "-b:a", "128k",
+                        m_root + "/b/song leadin.mp3"}));
+        QVERIFY(
+            ffmpeg({"-ss", "0.8", "-i", orig, "-c:a", "aac", "-b:a", "128k", m_root + "/a/song cut.m4a"}));
         // an unrelated song, a 3-second ident and a damaged file
-        QVERIFY(make(melodyInput(4, 40) +
-                     QStringList{"-c:a", "libmp3lame", "-b:a", "160k", m_root + "/a/other.mp3"}));
-        QVERIFY(make(melodyInput(2, 3) + QStringList{"-c:a", "libmp3lame", m_root + "/a/ident.mp3"}));
+        QVERIFY(ffmpeg(melodyInput(4, 40) +
+                       QStringList{"-c:a", "libmp3lame", "-b:a", "160k", m_root + "/a/other.mp3"}));
+        QVERIFY(ffmpeg(melodyInput(2, 3) + QStringList{"-c:a", "libmp3lame", m_root + "/a/ident.mp3"}));
         QByteArray junk(40000, '\0');
         for (int i = 0; i < junk.size(); ++i)
             junk[i] = char((i * 7919) ^ (i >> 3));
@@ -250,9 +241,9 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QVERIFY(make(melodyInput(3, 75) +
-                     QStringList{"-c:a", "libmp3lame", "-b:a", "192k", dir.filePath("long.mp3")}));
-        QVERIFY(make(
+        QVERIFY(ffmpeg(melodyInput(3, 75) +
+                       QStringList{"-c:a", "libmp3lame", "-b:a", "192k", dir.filePath("long.mp3")}));
+        QVERIFY(ffmpeg(
             {"-i", dir.filePath("long.mp3"), "-c:a", "wmav2", "-b:a", "128k", dir.filePath("long.wma")}));
         ScanOptions o = options(0);
         o.folders = {dir.path()};

@@ -10,16 +10,23 @@
 
 namespace rvwtest {
 
-inline QString ffmpegPath() { return QStandardPaths::findExecutable(QStringLiteral("ffmpeg")); }
+inline QString ffmpegPath()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+}
 
-// Runs ffmpeg with the given arguments; returns the error output on failure.
+// Runs ffmpeg with the given arguments; on failure its error output goes to `error`, or to the
+// test log when no `error` is given.
 inline bool ffmpeg(const QStringList &args, QString *error = nullptr)
 {
     QProcess p;
     p.start(ffmpegPath(), QStringList{"-nostdin", "-hide_banner", "-loglevel", "error", "-y"} + args);
     if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        const QString text = QString::fromLocal8Bit(p.readAllStandardError());
         if (error)
-            *error = QString::fromLocal8Bit(p.readAllStandardError());
+            *error = text;
+        else
+            qWarning("ffmpeg failed: %s", qPrintable(text));
         return false;
     }
     return true;
