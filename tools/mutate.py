@@ -21,7 +21,7 @@ the same faults as long as the source files did not change. Every unit gets at l
   git archive ABC123 | tar -x -C /tmp/old && tools/mutate.py --source /tmp/old --out old.jsonl
 
 A run can be stopped and started again with the same arguments: mutants already in the
-results file are skipped.
+results file are skipped. A test executable is stopped at its first failure.
 """
 import argparse
 import json
@@ -31,6 +31,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from collections import defaultdict
 from pathlib import Path
@@ -231,20 +232,44 @@ def prepare(source, workdir, build, jobs):
     subprocess.run(["cmake", "--build", str(build), "-j", str(jobs)], check=True, stdout=subprocess.DEVNULL)
 
 
+def run_test(exe, cwd, env, limit):
+    """Runs one test executable; stops it at its first failure, since one is enough to kill."""
+    with tempfile.TemporaryFile() as log:
+        proc = subprocess.Popen([str(exe)], cwd=cwd, env=env, stdout=log, stderr=subprocess.STDOUT)
+        deadline = time.time() + limit
+        seen = 0
+        while proc.poll() is None:
+            if time.time() > deadline:
+                proc.kill()
+                proc.wait()
+                return "ran past %d s" % limit
+            time.sleep(0.2)
+            log.seek(seen)
+            chunk = log.read()
+            whole = chunk[: chunk.rfind(b"\n") + 1]  # a partial last line waits for the next look
+            seen += len(whole)
+            failed = [l for l in whole.decode(errors="replace").split("\n") if l.startswith("FAIL!")]
+            if failed:
+                proc.kill()
+                proc.wait()
+                return failed[0][:200]
+        log.seek(0)
+        out = log.read().decode(errors="replace")
+    if proc.returncode == 0:
+        return None
+    failed = [l for l in out.split("\n") if l.startswith("FAIL!")]
+    return failed[0][:200] if failed else "exit %d" % proc.returncode
+
+
 def run_tests(build, tests, limit):
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ASAN_OPTIONS="detect_leaks=0")
     for test in tests:
         exe = next((build / "tests").rglob(test), None)
         if exe is None:
             return "killed", test + " missing"
-        try:
-            r = subprocess.run([str(exe)], cwd=str(build / "tests"), env=env, stdout=subprocess.PIPE,
-                               stderr=subprocess.STDOUT, timeout=limit)
-        except subprocess.TimeoutExpired:
-            return "killed", test + " ran past %d s" % limit
-        if r.returncode != 0:
-            failed = [l for l in r.stdout.decode(errors="replace").split("\n") if l.startswith("FAIL!")]
-            return "killed", test + ": " + (failed[0][:200] if failed else "exit %d" % r.returncode)
+        failure = run_test(exe, str(build / "tests"), env, limit)
+        if failure is not None:
+            return "killed", test + ": " + failure
     return "survived", ""
 
 
@@ -254,6 +279,9 @@ def picked(args, base=ROOT):
     if args.units:
         wanted = set(args.units.split(","))
         chosen = [m for m in chosen if m["unit"] in wanted or m["unit"].split("/")[0] in wanted]
+    if args.shard:
+        index, count = (int(x) for x in args.shard.split("/"))
+        chosen = chosen[index - 1 :: count]
     return chosen
 
 
@@ -325,6 +353,8 @@ def main():
     parser.add_argument("--source", default=str(ROOT),
                         help="the tree to test (default: this one), e.g. an older commit unpacked with git archive")
     parser.add_argument("--units", help="only the sampled mutants of these units or folders, e.g. audio/Hasher,cleanup")
+    parser.add_argument("--shard", metavar="K/N",
+                        help="only every N-th mutant from the K-th: N runs, each in its own --workdir, may share one --out")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     parser.add_argument("--report", metavar="RESULTS", help="print the score per unit of a results file")
     args = parser.parse_args()
