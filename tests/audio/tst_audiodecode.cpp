@@ -1,5 +1,4 @@
 #include "audio/AudioDecode.h"
-#include "audio/Fingerprint.h"
 
 #include "audio/ToolTestSupport.h"
 
@@ -9,34 +8,8 @@
 #include <QtTest>
 
 #include <cmath>
-#include <memory>
 
 using namespace rvw;
-
-namespace {
-
-struct Prints
-{
-    QList<quint32> main, mainMask, alt, altMask;
-    qint64 durationMs = 0;
-};
-
-bool fingerprintFile(const QString &path, Prints *out, QString *error)
-{
-    std::vector<float> samples;
-    if (!AudioDecode::decodeWithFfmpeg(path, 11025, 60, samples, out->durationMs, *error))
-        return false;
-    Fingerprint::Analyzer analyzer;
-    analyzer.configure(11025);
-    analyzer.feed(samples.data(), int(samples.size()));
-    out->main = analyzer.mainGenerator.finish();
-    out->mainMask = analyzer.mainGenerator.finishMask();
-    out->alt = analyzer.altGenerator.finish();
-    out->altMask = analyzer.altGenerator.finishMask();
-    return true;
-}
-
-} // namespace
 
 class TestAudioDecode : public QObject
 {
@@ -277,43 +250,9 @@ private slots:
         }
     }
 
-    void builtInEngineOnReencodes_data() { toolsupport::addReencodeRows(); }
-    void builtInEngineOnReencodes()
-    {
-        if (!toolsupport::haveTool("ffmpeg"))
-            QSKIP("ffmpeg is not installed");
-        QFETCH(QString, file);
-        QFETCH(bool, same);
-        QVERIFY(makeRecordings());
-        QVERIFY(reference.main.size() > 150);
-        QVERIFY(std::abs(reference.durationMs - 20000) < 100);
-        Prints b;
-        QString error;
-        QVERIFY2(fingerprintFile(recordings->filePath(file), &b, &error), qPrintable(error));
-        const double ber = Fingerprint::bestBitErrorRate(reference.main, reference.mainMask, b.main,
-                                                         b.mainMask, b.alt, b.altMask, 48, 40, nullptr);
-        const bool pass = Fingerprint::couldMatch(reference.main, b.main, 0.25);
-        toolsupport::checkVerdict(file, same, ber, pass, 0.12, 0.38);
-    }
-
 private:
-    bool makeRecordings()
-    {
-        if (recordings)
-            return true;
-        auto made = std::make_unique<QTemporaryDir>();
-        QString error;
-        if (!toolsupport::makeReencodes(*made) ||
-            !fingerprintFile(made->filePath(QStringLiteral("ref.flac")), &reference, &error))
-            return false;
-        recordings = std::move(made);
-        return true;
-    }
-
     QTemporaryDir dir;
     bool haveFfmpeg = false;
-    std::unique_ptr<QTemporaryDir> recordings;
-    Prints reference;
 };
 
 QTEST_MAIN(TestAudioDecode)
