@@ -27,7 +27,7 @@ inline bool haveTool(const char *name)
     return !QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty();
 }
 
-// A /bin/sh script, executable unless told otherwise.
+// A /bin/sh script (unless `body` names its own interpreter), executable unless told otherwise.
 inline QString writeScript(const QString &dir, const QString &name, const QByteArray &body,
                            bool executable = true)
 {
@@ -35,7 +35,7 @@ inline QString writeScript(const QString &dir, const QString &name, const QByteA
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return QString();
-    f.write("#!/bin/sh\n" + body + "\n");
+    f.write((body.startsWith("#!") ? body : "#!/bin/sh\n" + body) + "\n");
     f.close();
     f.setPermissions(QFile::ReadOwner | QFile::WriteOwner |
                      (executable ? QFile::ExeOwner : QFile::Permissions()));

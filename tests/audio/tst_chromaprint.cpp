@@ -145,6 +145,8 @@ private slots:
             << QByteArray("exit 4") << Words{} << qint64(0) << "fpcalc failed (exit 4)";
         // Every row asks for 1 s; the child runs with a time floor of 2 s instead of 30 s.
         QTest::newRow("hangs") << QByteArray("exec sleep 45") << Words{} << qint64(0) << "fpcalc timed out";
+        QTest::newRow("cannot start")
+            << QByteArray("#!/nonexistent/interpreter") << Words{} << qint64(0) << "could not start fpcalc";
         QTest::newRow("not installed") << QByteArray() << Words{} << qint64(0) << "fpcalc not found";
     }
     void fakeTool()
