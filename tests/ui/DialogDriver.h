@@ -1,114 +1,65 @@
 #pragma once
 
-// Answers modal dialogs and popup menus that a command opens, one step per dialog, in order.
+// Answers the modal dialogs and popup menus that a command opens, one step per dialog, in order.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QMessageBox>
-#include <QObject>
 #include <QPointer>
+#include <QTest>
 #include <QTimer>
-#include <QWidget>
 
 #include <functional>
 
 namespace rvwtest {
 
-class DialogDriver : public QObject
+using Step = std::function<void(QWidget *)>;
+
+// Presses `button` of a message box, noting its title and text; any other dialog is closed and
+// named among the titles.
+inline Step answer(QMessageBox::StandardButton button, QStringList *titles, QStringList *texts = nullptr)
 {
-public:
-    using Step = std::function<void(QWidget *)>;
+    return [=](QWidget *w) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        *titles << (box ? box->windowTitle() : QStringLiteral("unexpected ") + w->metaObject()->className());
+        if (texts)
+            *texts << (box ? box->text() : QString());
+        if (box && box->button(button))
+            box->button(button)->click();
+        else
+            w->close();
+    };
+}
 
-    DialogDriver()
-    {
-        m_timer.setInterval(20);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
-    }
-
-    // The next dialog (or popup menu) that appears, other than the one handled last, goes to `step`.
-    DialogDriver &then(Step step)
-    {
-        m_steps.append(std::move(step));
-        m_deadline.setRemainingTime(kGiveUpMs);
-        m_timer.start();
-        return *this;
-    }
-
-    // Answers a message box with `button`, remembering its title and text.
-    DialogDriver &answer(QMessageBox::StandardButton button)
-    {
-        return then([this, button](QWidget *w) {
-            auto *box = qobject_cast<QMessageBox *>(w);
-            if (!box) {
-                m_unexpected.append(w->metaObject()->className());
-                w->close();
-                return;
-            }
-            m_titles.append(box->windowTitle());
-            m_texts.append(box->text());
-            if (QAbstractButton *b = box->button(button))
-                b->click();
-            else
-                box->close();
-        });
-    }
-
-    bool done() const { return m_steps.isEmpty(); }
-    int handled() const { return m_handled; }
-    const QStringList &titles() const { return m_titles; }
-    const QStringList &texts() const { return m_texts; }
-    const QStringList &unexpected() const { return m_unexpected; }
-
-private:
-    void poll()
-    {
-        if (m_steps.isEmpty()) {
-            m_timer.stop();
-            return;
-        }
-        if (m_deadline.hasExpired()) {
-            giveUp();
-            return;
-        }
+// Runs `command`, handing each dialog or popup menu that opens, and was not handed on before,
+// to the next step, waiting up to `waitMs` after it for dialogs still to come. Returns how many
+// steps found no dialog. After 20 s without a new dialog every open one is rejected, so that a
+// dialog no step expected fails the test instead of blocking it.
+inline int drive(const std::function<void()> &command, QList<Step> steps, int waitMs = 20000)
+{
+    QList<QPointer<QWidget>> handled;
+    QDeadlineTimer deadline(20000);
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
         QWidget *w = QApplication::activePopupWidget();
         if (!w)
             w = QApplication::activeModalWidget();
-        if (!w || !w->isVisible() || w == m_last)
+        if (deadline.hasExpired() && qobject_cast<QDialog *>(w))
+            static_cast<QDialog *>(w)->reject();
+        else if (deadline.hasExpired() && w)
+            w->close();
+        if (steps.isEmpty() || !w || !w->isVisible() || handled.contains(w) || deadline.hasExpired())
             return;
-        m_last = w;
-        const Step step = m_steps.takeFirst();
-        ++m_handled;
-        m_deadline.setRemainingTime(kGiveUpMs);
-        step(w);
-    }
-
-    // A dialog the steps did not expect (or a step that failed to close its dialog) would block the
-    // test inside exec() for ever; after a while every open dialog is rejected so the test can fail.
-    void giveUp()
-    {
-        m_unexpected.append(QStringLiteral("gave up waiting with %1 step(s) left").arg(m_steps.size()));
-        m_timer.stop(); // the steps stay, so done() stays false and the test fails
-        while (QWidget *w = QApplication::activeModalWidget()) {
-            if (auto *d = qobject_cast<QDialog *>(w))
-                d->reject();
-            else
-                w->close();
-            QApplication::processEvents();
-            if (QApplication::activeModalWidget() == w)
-                break;
-        }
-    }
-
-    static constexpr int kGiveUpMs = 20000;
-    QTimer m_timer;
-    QDeadlineTimer m_deadline;
-    QList<Step> m_steps;
-    QPointer<QWidget> m_last;
-    int m_handled = 0;
-    QStringList m_titles;
-    QStringList m_texts;
-    QStringList m_unexpected;
-};
+        handled << w;
+        deadline.setRemainingTime(20000);
+        // Later, so that this timer stays free to answer a dialog that the step itself opens.
+        QTimer::singleShot(0, w, [w, step = steps.takeFirst()] { step(w); });
+    });
+    timer.start(20);
+    command();
+    (void)QTest::qWaitFor([&] { return steps.isEmpty(); }, waitMs);
+    return int(steps.size());
+}
 
 } // namespace rvwtest

@@ -7,34 +7,23 @@
 #include <QDialogButtonBox>
 #include <QHash>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTabBar>
 #include <QWidget>
 
 namespace rvwtest {
 
-// The letter after a single '&' ("&&" is a literal ampersand); a null QChar when none.
-inline QChar mnemonicOf(const QString &text)
-{
-    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
-        if (text.at(i) != QLatin1Char('&'))
-            continue;
-        if (text.at(i + 1) == QLatin1Char('&')) {
-            ++i;
-            continue;
-        }
-        return text.at(i + 1).toLower();
-    }
-    return QChar();
-}
-
-// One line per text without a mnemonic and per letter used twice; empty when all is well.
+// One line per text without a mnemonic (a single '&'; "&&" is a literal ampersand) and per
+// letter used twice; empty when all is well.
 inline QStringList mnemonicProblems(const QStringList &texts)
 {
+    static const QRegularExpression mnemonic(QStringLiteral("(?:^|[^&])(?:&&)*&([^&])"));
     QStringList problems;
     QHash<QChar, QString> seen;
     for (const QString &text : texts) {
-        const QChar key = mnemonicOf(text);
+        const QRegularExpressionMatch m = mnemonic.match(text);
+        const QChar key = m.hasMatch() ? m.captured(1).at(0).toLower() : QChar();
         if (key.isNull())
             problems << QStringLiteral("no mnemonic: %1").arg(text);
         else if (seen.contains(key))
@@ -45,24 +34,18 @@ inline QStringList mnemonicProblems(const QStringList &texts)
     return problems;
 }
 
-// A dialog's plain OK and Cancel are pressed with Enter and Escape.
-inline bool pressedByEnterOrEscape(const QAbstractButton *b)
-{
-    const auto *box = qobject_cast<const QDialogButtonBox *>(b->parentWidget());
-    if (!box || !mnemonicOf(b->text()).isNull())
-        return false;
-    const auto which = box->standardButton(const_cast<QAbstractButton *>(b));
-    return which == QDialogButtonBox::Ok || which == QDialogButtonBox::Cancel;
-}
-
 // The texts of the push buttons, check boxes, radio buttons and tab titles that `root` shows
-// at once; tool buttons show their action's text and are checked through its menu.
+// at once; tool buttons show their action's text and are checked through its menu. A dialog's
+// plain OK and Cancel are left out: Enter and Escape press them.
 inline QStringList keyboardTexts(const QWidget *root)
 {
     QStringList texts;
-    for (const QAbstractButton *b : root->findChildren<QAbstractButton *>()) {
+    for (QAbstractButton *b : root->findChildren<QAbstractButton *>()) {
+        const auto *box = qobject_cast<const QDialogButtonBox *>(b->parentWidget());
+        const auto which = box ? box->standardButton(b) : QDialogButtonBox::NoButton;
         if (b->isVisibleTo(root) && !b->text().isEmpty() && !b->inherits("QToolButton") &&
-            !pressedByEnterOrEscape(b))
+            !((which == QDialogButtonBox::Ok || which == QDialogButtonBox::Cancel) &&
+              !b->text().contains('&')))
             texts << b->text();
     }
     for (const QTabBar *bar : root->findChildren<QTabBar *>()) {

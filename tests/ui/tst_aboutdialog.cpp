@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QUrl>
 
 using namespace rvw;
 
@@ -13,38 +14,27 @@ class tst_AboutDialog : public QObject
     Q_OBJECT
 
 private slots:
-    void linksOpenAndOkAccepts()
+    // Both web addresses, each shown as a link that opens by mouse or keyboard; OK
+    // accepts. The logo stays 380 pixels wide on any screen, drawn with the screen's own pixels.
+    void linksLogoAndOk()
     {
         AboutDialog dialog;
         auto *links = dialog.findChild<QLabel *>("links");
-        QVERIFY(links->openExternalLinks());
-        QVERIFY(links->textInteractionFlags() & Qt::LinksAccessibleByKeyboard);
+        QVERIFY(links->openExternalLinks() && links->textInteractionFlags() & Qt::LinksAccessibleByKeyboard);
         for (const QString &url : {AppInfo::authorUrl(), AppInfo::websiteUrl()})
-            QVERIFY(links->text().contains(QStringLiteral("<a href=\"%1\">%1</a>").arg(url)));
+            QVERIFY2(QUrl(url).scheme() == "https" &&
+                         links->text().contains(QStringLiteral("<a href=\"%1\">%1</a>").arg(url)),
+                     qPrintable(url));
         QCOMPARE(rvwtest::mnemonicProblems(rvwtest::keyboardTexts(&dialog)), QStringList());
         dialog.show();
         dialog.findChild<QPushButton *>("okButton")->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QVERIFY(!dialog.findChild<QLabel *>("logo")->pixmap().isNull());
-    }
-
-    // The logo stays 380 pixels wide on any screen, drawn with the screen's own pixels.
-    void logoScaledForPixelRatio_data()
-    {
-        QTest::addColumn<qreal>("ratio");
-        QTest::addColumn<int>("devicePixels");
-        QTest::newRow("1x") << qreal(1.0) << 380;
-        QTest::newRow("1.5x") << qreal(1.5) << 570;
-        QTest::newRow("no ratio reported") << qreal(0.0) << 380;
-    }
-
-    void logoScaledForPixelRatio()
-    {
-        QFETCH(qreal, ratio);
-        QFETCH(int, devicePixels);
-        const QPixmap logo = AboutDialog::scaledLogo(":/icons/logo.png", ratio);
-        QCOMPARE(logo.width(), devicePixels);
-        QCOMPARE(qRound(logo.deviceIndependentSize().width()), 380);
+        for (const qreal ratio : {1.5, 0.0}) { // a screen reporting no ratio is taken as 1
+            const QPixmap logo = AboutDialog::scaledLogo(":/icons/logo.png", ratio);
+            QCOMPARE(QSize(logo.width(), qRound(logo.deviceIndependentSize().width())),
+                     QSize(ratio > 0 ? 570 : 380, 380));
+        }
     }
 
     void withoutLogoShowsTheName()
@@ -54,9 +44,7 @@ private slots:
         AboutDialog dialog;
         Q_INIT_RESOURCE(resources);
         const QLabel *logo = dialog.findChild<QLabel *>("logo");
-        QVERIFY(logo->pixmap().isNull());
-        QCOMPARE(logo->text(), AppInfo::applicationName());
-        QVERIFY(logo->font().pointSizeF() > dialog.findChild<QLabel *>("version")->font().pointSizeF());
+        QVERIFY(logo->pixmap().isNull() && logo->text() == AppInfo::applicationName());
     }
 };
 

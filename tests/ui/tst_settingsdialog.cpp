@@ -7,19 +7,8 @@
 #include "ui/SettingsKeys.h"
 #include "update/UpdateChecker.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QDoubleSpinBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTabWidget>
-#include <QTest>
-#include <QThread>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace rvw;
 
@@ -45,11 +34,11 @@ ScanOptions unusualOptions()
     return o;
 }
 
-// The options as stored: compares every stored field at once.
+// The options as stored, to compare every stored field at once.
 QVariantMap stored(const ScanOptions &o)
 {
     const QTemporaryDir dir;
-    QSettings s(dir.filePath(QStringLiteral("compare.ini")), QSettings::IniFormat);
+    QSettings s(dir.filePath("compare.ini"), QSettings::IniFormat);
     SettingsKeys::writeScanOptions(s, o);
     QVariantMap map;
     for (const QString &key : s.allKeys())
@@ -67,26 +56,25 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QCoreApplication::setOrganizationName(QStringLiteral("RavelwickTests"));
-        QCoreApplication::setApplicationName(QStringLiteral("tst_settingsdialog"));
+        QCoreApplication::setOrganizationName("RavelwickTests");
+        QCoreApplication::setApplicationName("tst_settingsdialog");
         Translations::install(QLocale(QLocale::English, QLocale::UnitedKingdom));
     }
 
     void init() { QSettings().clear(); }
 
-    void defaultThreadCount()
-    {
-        for (const auto &[ideal, expected] : {std::pair(1, 2), {4, 2}, {6, 3}, {12, 6}, {16, 8}, {18, 8}})
-            QVERIFY2(SettingsKeys::defaultDecoderThreads(ideal) == expected,
-                     qPrintable(QString::number(ideal)));
-    }
-
+    // Half the cores, at least 2 and at most 8; every option stored is read back, and what is
+    // not stored (folders, engine, preferred formats) comes from the base.
     void storeRoundTrips()
     {
-        ScanOptions expected;
-        expected.decoderThreads = SettingsKeys::defaultDecoderThreads(QThread::idealThreadCount());
-        QCOMPARE(stored(SettingsKeys::readScanOptions(QSettings())), stored(expected));
-        QCOMPARE(stored(expected).size(), 18);
+        QString threads;
+        for (int ideal : {1, 4, 6, 12, 16, 18})
+            threads += QString::number(SettingsKeys::defaultDecoderThreads(ideal));
+        QCOMPARE(threads, "223688");
+        ScanOptions defaults;
+        defaults.decoderThreads = SettingsKeys::defaultDecoderThreads(QThread::idealThreadCount());
+        QCOMPARE(stored(SettingsKeys::readScanOptions(QSettings())), stored(defaults));
+        QCOMPARE(stored(defaults).size(), 18);
         ScanOptions base;
         base.folders = {"/srv/music"};
         base.engine = 0;
@@ -96,35 +84,21 @@ private slots:
         QVERIFY(!s.contains(SettingsKeys::scanFolders) && !s.contains(SettingsKeys::updateUrl));
         const ScanOptions read = SettingsKeys::readScanOptions(s, base);
         QCOMPARE(stored(read), stored(unusualOptions()));
-        QCOMPARE(read.folders, base.folders);
-        QCOMPARE(read.engine, 0);
-        QCOMPARE(read.preferredFormats, base.preferredFormats);
-    }
-
-    void listParsing_data()
-    {
-        QTest::addColumn<bool>("extensions");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("capitals, dots, spaces")
-            << true << " .Flac ,MP3 , .ogg." << QStringList{"flac", "mp3", "ogg"};
-        QTest::newRow("empty and blank parts") << true << "mp3,, ,wav," << QStringList{"mp3", "wav"};
-        QTest::newRow("no extensions") << true << "" << QStringList{};
-        QTest::newRow("two patterns") << false << "*/a/*; */b/*;" << QStringList{"*/a/*", "*/b/*"};
-        QTest::newRow("spaces kept inside")
-            << false << " */My Jingles/* ; ;" << QStringList{"*/My Jingles/*"};
+        QVERIFY(read.folders == base.folders && read.engine == 0 &&
+                read.preferredFormats == base.preferredFormats);
     }
 
     void listParsing()
     {
-        QFETCH(bool, extensions);
-        QFETCH(QString, text);
-        QFETCH(QStringList, expected);
-        QCOMPARE(extensions ? SettingsDialog::parseExtensions(text) : SettingsDialog::parseExcludes(text),
-                 expected);
+        QCOMPARE(SettingsDialog::parseExtensions(" .Flac ,MP3 , .ogg.,, ,wav,"),
+                 QStringList({"flac", "mp3", "ogg", "wav"}));
+        QCOMPARE(SettingsDialog::parseExtensions(""), QStringList());
+        QCOMPARE(SettingsDialog::parseExcludes("*/a/*; */My Jingles/* ; ;"),
+                 QStringList({"*/a/*", "*/My Jingles/*"}));
     }
 
-    // What the dialog shows is what it stores, page by page reachable with Alt.
+    // What the dialog shows is what it returns, page by page reachable with Alt; what is edited
+    // comes back, and the update settings are kept for the next dialog.
     void showsAndReturnsEveryOption()
     {
         ScanOptions in = unusualOptions();
@@ -139,10 +113,7 @@ private slots:
                 reach << rvwtest::keyboardTexts(box);
             QCOMPARE(rvwtest::mnemonicProblems(reach), QStringList());
         }
-        QCOMPARE(dialog.findChild<QLineEdit *>("excludes")->text(), QStringLiteral("*/Jingles/*; */Beds/*"));
-        QCOMPARE(dialog.findChild<QLineEdit *>("updateUrl")->text(), AppInfo::defaultUpdateEndpoint());
-        QCOMPARE(stored(dialog.options()), stored(in));
-        QCOMPARE(dialog.options().folders, in.folders);
+        QVERIFY(stored(dialog.options()) == stored(in) && dialog.options().folders == in.folders);
 
         for (QCheckBox *box : dialog.findChildren<QCheckBox *>())
             box->toggle();
@@ -158,69 +129,55 @@ private slots:
         edited.excludes = {"*/x/*"};
         QCOMPARE(stored(dialog.options()), stored(edited));
         SettingsDialog again{ScanOptions()};
-        QCOMPARE(again.findChild<QLineEdit *>("updateUrl")->text(),
-                 QStringLiteral("http://127.0.0.1:9/latest.json"));
+        QCOMPARE(again.findChild<QLineEdit *>("updateUrl")->text(), "http://127.0.0.1:9/latest.json");
         QVERIFY(!again.findChild<QCheckBox *>("checkOnStartup")->isChecked());
     }
 
-    // A stored value the controls cannot show comes back as the nearest one they can.
-    void outOfRangeValues_data()
-    {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<double>("value");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("threads above") << SettingsKeys::decoderThreads << 40.0 << 16.0;
-        QTest::newRow("threads below") << SettingsKeys::decoderThreads << 0.0 << 1.0;
-        QTest::newRow("threshold above") << SettingsKeys::threshold << 0.5 << 0.40;
-        QTest::newRow("threshold below") << SettingsKeys::threshold << 0.01 << 0.02;
-        QTest::newRow("fpcalc threshold above") << SettingsKeys::chromaprintThreshold << 0.9 << 0.40;
-        QTest::newRow("duration tolerance below") << SettingsKeys::durationTolerance << 0.0 << 1.0;
-        QTest::newRow("duration tolerance above") << SettingsKeys::durationTolerance << 26.0 << 25.0;
-        QTest::newRow("metadata tolerance above") << SettingsKeys::metadataTolerance << 31000.0 << 30000.0;
-        QTest::newRow("metadata tolerance, whole seconds")
-            << SettingsKeys::metadataTolerance << 2500.0 << 2000.0;
-        QTest::newRow("analysed seconds below") << SettingsKeys::fingerprintSeconds << 19.0 << 20.0;
-        QTest::newRow("analysed seconds above") << SettingsKeys::fingerprintSeconds << 601.0 << 600.0;
-        QTest::newRow("size beyond int") << SettingsKeys::minBytes << 1e13 << 1048576.0 * 1024;
-        QTest::newRow("size, whole KB") << SettingsKeys::minBytes << 50000.0 << 48.0 * 1024;
-        QTest::newRow("negative size") << SettingsKeys::minBytes << -2048.0 << 0.0;
-        QTest::newRow("duration above") << SettingsKeys::minDurationMs << 601000.0 << 600000.0;
-        QTest::newRow("duration, whole seconds") << SettingsKeys::minDurationMs << 7500.0 << 7000.0;
-    }
-
+    // A stored value the controls cannot show comes back as the nearest one they can: above the
+    // top, below the bottom, between whole units.
     void outOfRangeValues()
     {
-        QFETCH(QString, key);
-        QFETCH(double, value);
-        QFETCH(double, expected);
-        QSettings s;
-        s.setValue(key, value);
-        const SettingsDialog dialog(SettingsKeys::readScanOptions(s));
-        SettingsKeys::writeScanOptions(s, dialog.options());
-        QCOMPARE(s.value(key).toDouble(), expected);
+        using namespace SettingsKeys;
+        const QStringList keys{decoderThreads,    threshold,         chromaprintThreshold,
+                               durationTolerance, metadataTolerance, fingerprintSeconds,
+                               minBytes,          minDurationMs};
+        const auto clamped = [&](const QList<double> &values) {
+            QSettings s;
+            for (int i = 0; i < keys.size(); ++i)
+                s.setValue(keys[i], values.value(i));
+            writeScanOptions(s, SettingsDialog(readScanOptions(s)).options());
+            QStringList out;
+            for (const QString &key : keys)
+                out << s.value(key).toString();
+            return out.join(' ');
+        };
+        QCOMPARE(clamped({40, 0.5, 0.9, 26, 31000, 601, 1e13, 601000}),
+                 "16 0.4 0.4 25 30000 600 1073741824 600000");
+        QCOMPARE(clamped({0, 0.01, 0.001, 0, -1000, 19, -2048, -1}), "1 0.02 0.02 1 0 20 0 0");
+        QCOMPARE(clamped({4, 0.3, 0.3, 5, 2500, 30, 50000, 7500}), "4 0.3 0.3 5 2000 30 49152 7000");
     }
 
     // Only the threshold the scan will compare against is offered, and an edit of it is returned.
     void thresholdOfEngineInUse()
     {
-        const int engine = Chromaprint::available() ? 1 : 0;
+        const bool fpcalc = Chromaprint::available();
         ScanOptions in;
-        in.engine = engine;
+        in.engine = fpcalc ? 1 : 0;
         in.threshold = 0.30;
         in.chromaprintThreshold = 0.15;
         SettingsDialog dialog(in);
-        auto *builtIn = dialog.findChild<QDoubleSpinBox *>("threshold");
-        auto *fpcalc = dialog.findChild<QDoubleSpinBox *>("chromaprintThreshold");
-        QDoubleSpinBox *offered = engine == 1 ? fpcalc : builtIn;
+        auto *offered = dialog.findChild<QDoubleSpinBox *>(fpcalc ? "chromaprintThreshold" : "threshold");
         QVERIFY(offered->isVisibleTo(&dialog));
-        QVERIFY(!(engine == 1 ? builtIn : fpcalc)->isVisibleTo(&dialog));
+        QVERIFY(!dialog.findChild<QDoubleSpinBox *>(fpcalc ? "threshold" : "chromaprintThreshold")
+                     ->isVisibleTo(&dialog));
         offered->setValue(0.21);
         const ScanOptions out = dialog.options();
         QCOMPARE(QList<double>({out.threshold, out.chromaprintThreshold}),
-                 engine == 1 ? QList<double>({0.30, 0.21}) : QList<double>({0.21, 0.15}));
+                 fpcalc ? QList<double>({0.30, 0.21}) : QList<double>({0.21, 0.15}));
     }
 
-    void clearCacheAndStatus()
+    // The cache's size is shown and clearing it asks once; a skipped update can be offered again.
+    void cacheAndSkippedVersion()
     {
         CacheDatabase cache;
         QString error;
@@ -233,27 +190,19 @@ private slots:
             t.path = QString::fromLatin1(path);
             cache.store(t, 0);
         }
+        QVERIFY(!SettingsDialog(ScanOptions()).findChild<QPushButton *>("stopSkipping"));
+        UpdateChecker::setSkippedVersion("2.1.0");
         SettingsDialog dialog{ScanOptions()};
         auto *status = dialog.findChild<QLabel *>("cacheStatus");
         QVERIFY2(status->text().startsWith("2 files cached, using "), qPrintable(status->text()));
         QSignalSpy spy(&dialog, &SettingsDialog::clearCacheRequested);
-        auto *button = dialog.findChild<QPushButton *>("clearCache");
-        button->click();
-        QCOMPARE(spy.count(), 1);
-        QVERIFY(status->text().startsWith("Cache cleared."));
-        QVERIFY(!button->isEnabled());
-    }
-
-    void stopSkippingButton()
-    {
-        QVERIFY(!SettingsDialog(ScanOptions()).findChild<QPushButton *>("stopSkipping"));
-        UpdateChecker::setSkippedVersion("2.1.0");
-        SettingsDialog dialog{ScanOptions()};
-        auto *button = dialog.findChild<QPushButton *>("stopSkipping");
-        QVERIFY2(button && button->text().contains("2.1.0"), "no button naming the skipped version");
-        button->click();
+        for (const char *name : {"clearCache", "stopSkipping"}) {
+            auto *button = dialog.findChild<QPushButton *>(name);
+            button->click();
+            QVERIFY2(!button->isEnabled(), name);
+        }
+        QVERIFY(spy.count() == 1 && status->text().startsWith("Cache cleared."));
         QVERIFY(UpdateChecker::skippedVersion().isEmpty());
-        QVERIFY(!button->isEnabled());
     }
 };
 

@@ -1,33 +1,29 @@
 #include "ui/Mnemonics.h"
 #include "ui/UpdateDialog.h"
 
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace rvw;
 
 namespace {
 
-UpdateChecker::Release release(const QString &version, bool critical)
+// The dialog as one line: title|heading|summary|notes|link|buttons ("-" when it has none of a
+// part; "(rich)" before a label that would read markup; "(off)" and "*" after a disabled and the
+// default button).
+QString shown(const UpdateDialog &d)
 {
-    UpdateChecker::Release r;
-    r.version = version;
-    r.critical = critical;
-    r.releaseDate = QStringLiteral("2026-12-05");
-    r.downloadUrl = QStringLiteral("https://example.invalid/download");
-    r.notesUrl = QStringLiteral("https://example.invalid/notes?a=1&b=2");
-    r.notes = QStringLiteral("Faster scans.\nFewer surprises.");
-    return r;
-}
-
-QString labelText(QWidget &w, const char *name)
-{
-    auto *label = w.findChild<QLabel *>(QString::fromLatin1(name));
-    return label ? label->text() : QStringLiteral("<missing %1>").arg(QString::fromLatin1(name));
+    QStringList out{d.windowTitle()};
+    for (const char *name : {"heading", "summary", "notesLink"}) {
+        const auto *label = d.findChild<QLabel *>(name);
+        out << (!label ? "-" : (label->textFormat() == Qt::PlainText ? "" : "(rich)") + label->text());
+    }
+    const auto *notes = d.findChild<QPlainTextEdit *>("notes");
+    out.insert(3, notes ? notes->toPlainText() : "-");
+    QStringList buttons;
+    for (const QPushButton *b : d.findChildren<QPushButton *>())
+        buttons << b->objectName().chopped(6) + (b->isEnabled() ? "" : "(off)") + (b->isDefault() ? "*" : "");
+    return out.join('|') + '|' + buttons.join(' ');
 }
 
 } // namespace
@@ -40,138 +36,91 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        QCoreApplication::setOrganizationName(QStringLiteral("RavelwickTests"));
-        QCoreApplication::setApplicationName(QStringLiteral("tst_updatedialog"));
+        QCoreApplication::setOrganizationName("RavelwickTests");
+        QCoreApplication::setApplicationName("tst_updatedialog");
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
     }
 
     void init() { QSettings().clear(); }
 
-    void ordinaryRelease()
+    // Version, date and addresses come from the network: shown as plain text, and only web pages
+    // may be opened. A critical release cannot be skipped.
+    void states_data()
     {
-        UpdateDialog dialog(release("1.1.0", false), nullptr);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Update available"));
-        QCOMPARE(labelText(dialog, "heading"), QStringLiteral("Ravelwick 1.1.0 is available"));
-        QVERIFY(dialog.findChild<QLabel *>("heading")->font().bold());
-        QCOMPARE(labelText(dialog, "summary"),
-                 QStringLiteral("You are running version 1.0.0. Released Saturday, 5 December 2026."));
-        QCOMPARE(dialog.findChild<QPlainTextEdit *>("notes")->toPlainText(),
-                 QStringLiteral("Faster scans.\nFewer surprises."));
-        QCOMPARE(
-            labelText(dialog, "notesLink"),
-            QStringLiteral("<a href=\"https://example.invalid/notes?a=1&amp;b=2\">Full release notes</a>"));
-        QVERIFY(dialog.findChild<QPushButton *>("skipButton"));
-        auto *download = dialog.findChild<QPushButton *>("downloadButton");
-        QVERIFY(download->isEnabled());
-        QVERIFY(download->isDefault());
-        QCOMPARE(rvwtest::mnemonicProblems(rvwtest::keyboardTexts(&dialog)), QStringList());
-        QCOMPARE(dialog.minimumSize(), QSize(520, 360));
-    }
-
-    void criticalRelease()
-    {
-        UpdateChecker::setSkippedVersion("2.0.0");
-        UpdateDialog dialog(release("2.0.0", true), nullptr);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Important update"));
-        QCOMPARE(labelText(dialog, "heading"), QStringLiteral("Important update"));
-        QCOMPARE(labelText(dialog, "summary"),
-                 QStringLiteral("Ravelwick 2.0.0 is available. You are running version 1.0.0. "
-                                "Released Saturday, 5 December 2026."));
-        QVERIFY(!dialog.findChild<QPushButton *>("skipButton"));
-        QVERIFY(UpdateChecker::skippedVersion().isEmpty());
-    }
-
-    void skipStoresTheVersion()
-    {
-        UpdateDialog dialog(release("1.2.0", false), nullptr);
-        dialog.show();
-        dialog.findChild<QPushButton *>("skipButton")->click();
-        QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QCOMPARE(UpdateChecker::skippedVersion(), QStringLiteral("1.2.0"));
-    }
-
-    void remindLaterStoresNothing()
-    {
-        UpdateDialog dialog(release("1.2.0", false), nullptr);
-        dialog.show();
-        dialog.findChild<QPushButton *>("laterButton")->click();
-        QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QVERIFY(UpdateChecker::skippedVersion().isEmpty());
-    }
-
-    // Addresses come from the network: only web pages may be opened.
-    void addresses_data()
-    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("critical");
+        QTest::addColumn<QString>("date");
         QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("offered");
-        QTest::newRow("https") << "https://example.invalid/get" << true;
-        QTest::newRow("http, capital scheme") << "HTTP://example.invalid/get" << true;
-        QTest::newRow("none") << "" << false;
-        QTest::newRow("local file") << "file:///usr/bin/xterm" << false;
-        QTest::newRow("custom scheme") << "steam://run/1" << false;
-        QTest::newRow("no host") << "https:///path" << false;
-        QTest::newRow("not an address") << "download it soon" << false;
+        QTest::addColumn<QString>("expected");
+        const QString running = "You are running version 1.0.0.",
+                      link = "(rich)<a href=\"%1\">Full release notes</a>";
+        const QString notes = "|Faster scans.\nFewer surprises.|", buttons = "|skip later download*";
+        const QString ordinary = "Update available|Ravelwick 1.1.0 is available|" + running;
+        const QString web = "https://example.invalid/notes?a=1&b=2";
+        QTest::addRow("ordinary") << "1.1.0" << false << "2026-12-05" << web
+                                  << ordinary + " Released Saturday, 5 December 2026." + notes +
+                                         link.arg("https://example.invalid/notes?a=1&amp;b=2") + buttons;
+        QTest::addRow("critical") << "2.0.0" << true << "" << web.left(23)
+                                  << "Important update|Important update|Ravelwick 2.0.0 is available. " +
+                                         running + notes + link.arg(web.left(23)) + "|later download*";
+        QTest::addRow("bare") << "1.1.0" << false << ""
+                              << "" << ordinary + "|-|-|skip later download(off)*";
+        QTest::addRow("markup from the server")
+            << "<b>9</b>" << false << "<img src=x>"
+            << "HTTP://example.invalid/get"
+            << "Update available|Ravelwick <b>9</b> is available|" + running + " Released <img src=x>." +
+                   notes + link.arg("HTTP://example.invalid/get") + buttons;
+        for (const QString url :
+             {"file:///usr/bin/xterm", "steam://run/1", "https:///path", "download it soon"})
+            QTest::addRow("%s", qPrintable(url))
+                << "1.1.0" << false << "" << url << ordinary + notes + "-" + "|skip later download(off)*";
     }
-    void addresses()
+    void states()
     {
+        QFETCH(QString, version);
+        QFETCH(bool, critical);
+        QFETCH(QString, date);
         QFETCH(QString, url);
-        QFETCH(bool, offered);
-        UpdateChecker::Release r = release("1.1.0", false);
-        r.downloadUrl = url;
-        r.notesUrl = url;
-        UpdateDialog dialog(r, nullptr);
-        QCOMPARE(dialog.findChild<QPushButton *>("downloadButton")->isEnabled(), offered);
-        QCOMPARE(dialog.findChild<QLabel *>("notesLink") != nullptr, offered);
-    }
-
-    void serverTextIsNotMarkup()
-    {
-        UpdateChecker::Release r = release("<b>9</b>", false);
-        r.releaseDate = QStringLiteral("<img src=x>");
-        UpdateDialog dialog(r, nullptr);
-        for (const char *name : {"heading", "summary"})
-            QCOMPARE(dialog.findChild<QLabel *>(name)->textFormat(), Qt::PlainText);
-        QCOMPARE(labelText(dialog, "heading"), QStringLiteral("Ravelwick <b>9</b> is available"));
-    }
-
-    void bareRelease()
-    {
+        QFETCH(QString, expected);
         UpdateChecker::Release r;
-        r.version = QStringLiteral("1.0.1");
-        UpdateDialog dialog(r, nullptr);
-        QCOMPARE(labelText(dialog, "summary"), QStringLiteral("You are running version 1.0.0."));
-        QVERIFY(!dialog.findChild<QPlainTextEdit *>("notes"));
-        QVERIFY(!dialog.findChild<QLabel *>("notesLink"));
-        // heading, summary and nothing else among the labels
-        QCOMPARE(dialog.findChildren<QLabel *>().size(), 2);
+        r.version = version;
+        r.critical = critical;
+        r.releaseDate = date;
+        r.downloadUrl = r.notesUrl = url;
+        r.notes = url.isEmpty() ? QString() : "Faster scans.\nFewer surprises.";
+        const UpdateDialog dialog(r, nullptr);
+        QCOMPARE(shown(dialog), expected);
+        QCOMPARE(rvwtest::mnemonicProblems(rvwtest::keyboardTexts(&dialog)), QStringList());
     }
 
-    void dates_data()
+    // Skipping remembers the version, "later" nothing; a critical release forgets a skip.
+    void answers()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("iso") << "2026-12-05"
-                             << "Saturday, 5 December 2026";
-        QTest::newRow("single-digit month") << "2027-01-31"
-                                            << "Sunday, 31 January 2027";
-        QTest::newRow("not a date") << "early 2027"
-                                    << "early 2027";
-        QTest::newRow("impossible day") << "2026-02-30"
-                                        << "2026-02-30";
-        QTest::newRow("with a time") << "2026-12-05T10:00"
-                                     << "2026-12-05T10:00";
-        QTest::newRow("other separators") << "2026/12/05"
-                                          << "2026/12/05";
+        for (const QString button : {"skipButton", "laterButton"}) {
+            UpdateChecker::Release r;
+            r.version = "1.2.0";
+            UpdateDialog dialog(r, nullptr);
+            dialog.show();
+            dialog.findChild<QPushButton *>(button)->click();
+            QVERIFY(dialog.result() == QDialog::Rejected && dialog.isHidden());
+            QCOMPARE(UpdateChecker::skippedVersion(), button == "skipButton" ? "1.2.0" : "");
+            UpdateChecker::setSkippedVersion({});
+        }
+        UpdateChecker::setSkippedVersion("2.0.0");
+        UpdateChecker::Release r;
+        r.critical = true;
+        UpdateDialog dialog(r, nullptr);
+        QVERIFY(UpdateChecker::skippedVersion().isEmpty());
     }
+
+    // Exactly year-month-day is shown as a date in the program's language; anything else as sent.
     void dates()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, shown);
-        QCOMPARE(UpdateDialog::displayDate(text), shown);
-        UpdateChecker::Release r = release("1.1.0", false);
-        r.releaseDate = text;
-        UpdateDialog dialog(r, nullptr);
-        QVERIFY(labelText(dialog, "summary").endsWith(QStringLiteral("Released %1.").arg(shown)));
+        QStringList out;
+        for (const QString text :
+             {"2027-01-31", "2026-02-30", "2026-12-05T10:00", "2026/12/05", "early 2027"})
+            out << UpdateDialog::displayDate(text);
+        QCOMPARE(out.join('|'), "Sunday, 31 January 2027|2026-02-30|2026-12-05T10:00|2026/12/05|early 2027");
     }
 };
 
