@@ -10,16 +10,7 @@
 
 using namespace rvw;
 
-namespace {
-
 constexpr qint64 kMiB = 1048576;
-
-QString sha256(const QByteArray &data)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
-}
-
-} // namespace
 
 class TstHasher : public QObject
 {
@@ -28,88 +19,85 @@ class TstHasher : public QObject
     QTemporaryDir m_dir;
     QByteArray m_big = QByteArray(3 * kMiB + 20, '\0');
 
+    static QString sha256(const QByteArray &data)
+    {
+        return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+    }
     QString write(const QString &name, const QByteArray &content)
     {
         QFile f(m_dir.filePath(name));
-        const bool ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
+        const bool ok =
+            f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
         return ok ? f.fileName() : QString();
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
+        QVERIFY(!write(QStringLiteral("small"), "0123456789").isEmpty());
         QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(m_big.data()), m_big.size() / 4);
     }
 
     // Around the 1 MiB read block; the payload also in two pieces with a gap between them, from
-    // the same read as the whole. An empty file has a hash, an empty range none.
+    // the same read as the whole file.
     void hashes_data()
     {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<qint64>("offset");
-        QTest::addColumn<qint64>("length");
-        const int big = int(m_big.size());
-        QTest::newRow("empty file") << 0 << qint64(0) << qint64(0);
-        QTest::newRow("one block") << int(kMiB) << qint64(0) << kMiB;
-        QTest::newRow("one byte over a block, range past the end") << int(kMiB) + 1 << qint64(3) << kMiB + 1;
-        QTest::newRow("inside the first block") << big << qint64(10) << qint64(1000);
-        QTest::newRow("several blocks from an odd offset") << big << qint64(12345) << 2 * kMiB + 777;
-        QTest::newRow("starting past the end") << big << 4 * kMiB << qint64(10);
+        QTest::addColumn<QList<qint64>>("sizeOffsetLength");
+        const qint64 big = m_big.size();
+        QTest::newRow("empty file: a hash, the empty range none") << QList<qint64>{0, 0, 0};
+        QTest::newRow("one block") << QList<qint64>{kMiB, 0, kMiB};
+        QTest::newRow("one byte over a block, range past the end") << QList<qint64>{kMiB + 1, 3, kMiB + 1};
+        QTest::newRow("inside the first block") << QList<qint64>{big, 10, 1000};
+        QTest::newRow("several blocks from an odd offset") << QList<qint64>{big, 12345, 2 * kMiB + 777};
+        QTest::newRow("starting past the end") << QList<qint64>{big, 4 * kMiB, 10};
     }
     void hashes()
     {
-        QFETCH(int, size);
-        QFETCH(qint64, offset);
-        QFETCH(qint64, length);
-        const QByteArray content = m_big.left(size);
+        QFETCH(QList<qint64>, sizeOffsetLength);
+        const qint64 offset = sizeOffsetLength[1], length = sizeOffsetLength[2], half = length / 2;
+        const QByteArray content = m_big.left(sizeOffsetLength[0]);
         const QString path = write(QStringLiteral("file"), content);
         const auto expected = [&](const QByteArray &part) { return length == 0 ? QString() : sha256(part); };
+        const QList<ByteRange> pieces{{offset, half}, {offset + half + 7, length - half}};
         QString error;
         QCOMPARE(Hasher::hashWholeFile(path, &error), sha256(content));
         QCOMPARE(Hasher::hashRange(path, offset, length, &error), expected(content.mid(offset, length)));
-        const qint64 half = length / 2;
-        const QList<ByteRange> pieces{{offset, half}, {offset + half + 7, length - half}};
         const Hasher::Digests d = Hasher::hashFile(path, pieces, true, &error);
         QCOMPARE(d.whole, sha256(content));
-        QCOMPARE(d.payload, expected(content.mid(offset, half) + content.mid(offset + half + 7, length - half)));
+        QCOMPARE(d.payload,
+                 expected(content.mid(offset, half) + content.mid(offset + half + 7, length - half)));
         QCOMPARE(Hasher::hashFile(path, pieces, false, &error).payload, d.payload);
         QVERIFY(error.isEmpty());
     }
 
-    // An offset of -2 stands for the whole file. The error is a prefix; "untouched" means none.
+    // "file offset length = error": an offset of -2 hashes the whole file; the error is a prefix,
+    // "untouched" means none.
     void failures_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<qint64>("offset");
-        QTest::addColumn<qint64>("length");
-        QTest::addColumn<QString>("error");
-        const QString missing = m_dir.filePath(QStringLiteral("missing.mp3")), small = write("small", "0123456789");
-        QTest::newRow("missing") << missing << qint64(-2) << qint64(0) << QString("Cannot read %1: ").arg(missing);
-        QTest::newRow("missing, range") << missing << qint64(0) << qint64(10) << QString("Cannot read %1: ").arg(missing);
-        // A device or a folder would be read for ever or not at all: refused at once.
-        QTest::newRow("device") << "/dev/zero" << qint64(-2) << qint64(0) << "Cannot read /dev/zero: not a regular file";
-        QTest::newRow("folder") << m_dir.path() << qint64(0) << qint64(5)
-                                << QString("Cannot read %1: not a regular file").arg(m_dir.path());
-        QTest::newRow("negative offset") << small << qint64(-1) << qint64(5) << "Cannot seek within " + small;
-        QTest::newRow("offset out of reach") << small << (qint64(1) << 60) << qint64(1) << "Cannot seek within " + small;
-        QTest::newRow("empty range") << small << qint64(0) << qint64(0) << "untouched";
-        QTest::newRow("negative length: file not opened") << missing << qint64(0) << qint64(-5) << "untouched";
+        QTest::addColumn<QString>("row");
+        QTest::newRow("missing") << "missing -2 0 = Cannot read %1: ";
+        // A device would be read for ever: refused at once.
+        QTest::newRow("device") << "/dev/zero -2 0 = Cannot read %1: not a regular file";
+        QTest::newRow("negative offset") << "small -1 5 = Cannot seek within %1";
+        QTest::newRow("offset out of reach") << "small 1152921504606846976 1 = Cannot seek within %1";
+        QTest::newRow("empty range") << "small 0 0 = untouched";
+        QTest::newRow("negative length: file not opened") << "missing 0 -5 = untouched";
     }
     void failures()
     {
-        QFETCH(QString, path);
-        QFETCH(qint64, offset);
-        QFETCH(qint64, length);
-        QFETCH(QString, error);
+        QFETCH(QString, row);
+        const QString name = row.section(' ', 0, 0),
+                      path = name.startsWith('/') ? name : m_dir.filePath(name);
+        const qint64 offset = row.section(' ', 1, 1).toLongLong(),
+                     length = row.section(' ', 2, 2).toLongLong();
         const auto hash = [&](QString *e) {
             if (offset > kMiB)
                 QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cannot set file position"));
             return offset == -2 ? Hasher::hashWholeFile(path, e) : Hasher::hashRange(path, offset, length, e);
         };
-        QString got = QStringLiteral("untouched");
-        QVERIFY(hash(&got).isEmpty());
-        QVERIFY2(got.startsWith(error), qPrintable(got));
+        QString error = QStringLiteral("untouched");
+        QVERIFY(hash(&error).isEmpty());
+        QVERIFY2(error.startsWith(row.section(" = ", 1).replace("%1", path)), qPrintable(error));
         QVERIFY(hash(nullptr).isEmpty());
     }
 
@@ -125,8 +113,9 @@ private slots:
     {
         QFETCH(int, size);
         QFETCH(bool, tailSampled);
-        const QByteArray content = m_big.left(size);
-        QCOMPARE(Hasher::quickSignature(write(QStringLiteral("quick.bin"), content)), sha256(QByteArray::number(size) + content.left(65536) + (tailSampled ? content.right(65536) : "")));
+        const QByteArray c = m_big.left(size), tail = tailSampled ? c.right(65536) : QByteArray();
+        QCOMPARE(Hasher::quickSignature(write("quick", c)),
+                 sha256(QByteArray::number(size) + c.left(65536) + tail));
         QVERIFY(Hasher::quickSignature(m_dir.filePath(QStringLiteral("missing"))).isEmpty());
     }
 };

@@ -9,138 +9,39 @@ class TestTypes : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QLocale::setDefault(QLocale::c()); }
-
-    void defaults()
+    // Each tier and policy says something of its own; anything out of range is "Unmatched" or nothing.
+    void textsAreDistinct()
     {
-        const MatchGroup g;
-        QCOMPARE(g.tier, Unmatched);
-        QCOMPARE(g.keeper, -1);
-        QCOMPARE(g.confidence, 1.0);
-        QVERIFY(g.members.isEmpty());
-        const TrackInfo t;
-        QCOMPARE(t.id, -1);
-        QVERIFY(!t.mtime.isValid());
-        QVERIFY(!t.analysed && !t.fromCache);
-        const ScanOptions o;
-        QCOMPARE(o.extensions.size(), 11);
-        QCOMPARE(o.excludes.first(), QStringLiteral("*/.Trash/*"));
-        QCOMPARE(o.minBytes, qint64(32768));
-        QCOMPARE(o.engine, 1);
-        QVERIFY(!o.detectMetadata);
-        QCOMPARE(o.preferredFormats.first(), QStringLiteral("flac"));
+        QSet<QString> texts;
+        for (int t = Identical; t <= Unmatched; ++t)
+            texts << matchTierName(MatchTier(t)) << matchTierDescription(MatchTier(t));
+        for (int p = HighestBitrate; p <= MostCompleteTags; ++p)
+            texts << keeperPolicyLabel(p);
+        QCOMPARE(texts.size(), 5 + 4 + 8 + 1); // the empty description of Unmatched
+        QCOMPARE(matchTierName(MatchTier(7)) + matchTierName(MatchTier(-1)),
+                 matchTierName(Unmatched).repeated(2));
+        QVERIFY(matchTierDescription(MatchTier(-1)).isEmpty() && keeperPolicyLabel(8).isEmpty());
     }
 
-    void tierTexts_data()
+    // "path|title|artist|albumArtist|format|bitrate|sampleRate|channels = title|artist|quality"
+    void describe_data()
     {
-        QTest::addColumn<int>("tier");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("hasDescription");
-        QTest::newRow("identical") << 0 << "Identical file" << true;
-        QTest::newRow("same audio") << 1 << "Same audio, different tags" << true;
-        QTest::newRow("acoustic") << 2 << "Same recording" << true;
-        QTest::newRow("metadata") << 3 << "Same song (metadata)" << true;
-        QTest::newRow("unmatched") << 4 << "Unmatched" << false;
-        QTest::newRow("beyond range") << 7 << "Unmatched" << false;
-        QTest::newRow("negative") << -1 << "Unmatched" << false;
+        QTest::addColumn<QString>("row");
+        QTest::newRow("all known") << "/a.mp3|S|B|V|mp3|320|44100|2 = S|B|MP3 320 kbps 44.1 kHz stereo";
+        QTest::newRow("album artist, 3 ch") << "/a.mp3|S||V|flac|1|22050|3 = S|V|FLAC 1 kbps 22.1 kHz 3 ch";
+        QTest::newRow("no tags, mono")
+            << "/m.v2/S.Live.mp3||||wav|0|8000|1 = S.Live|(unknown artist)|WAV 8 kHz mono";
+        QTest::newRow("nothing known") << "/x|||||0|0|0 = x|(unknown artist)|";
     }
-    void tierTexts()
+    void describe()
     {
-        QFETCH(int, tier);
-        QFETCH(QString, name);
-        QFETCH(bool, hasDescription);
-        QCOMPARE(matchTierName(MatchTier(tier)), name);
-        QCOMPARE(!matchTierDescription(MatchTier(tier)).isEmpty(), hasDescription);
-    }
-
-    void descriptionsAreDistinct()
-    {
-        QSet<QString> seen;
-        for (int t = 0; t <= 3; ++t)
-            seen.insert(matchTierDescription(MatchTier(t)));
-        QCOMPARE(seen.size(), 4);
-        QVERIFY(matchTierDescription(Metadata).startsWith("Artist, title and duration agree."));
-    }
-
-    void qualityString_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<int>("bitrate");
-        QTest::addColumn<int>("sampleRate");
-        QTest::addColumn<int>("channels");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("mp3 cbr") << "mp3" << 320 << 44100 << 2 << "MP3 320 kbps 44.1 kHz stereo";
-        QTest::newRow("6ch wav") << "wav" << 0 << 48000 << 6 << "WAV 48 kHz 6 ch";
-        QTest::newRow("mono") << "flac" << 0 << 22050 << 1 << "FLAC 22.1 kHz mono";
-        QTest::newRow("high rate") << "flac" << 1411 << 192000 << 2 << "FLAC 1411 kbps 192 kHz stereo";
-        QTest::newRow("8 kHz") << "wav" << 0 << 8000 << 1 << "WAV 8 kHz mono";
-        QTest::newRow("11025") << "wav" << 0 << 11025 << 0 << "WAV 11 kHz";
-        QTest::newRow("nothing known") << "" << 0 << 0 << 0 << "";
-        QTest::newRow("negative channels") << "" << -5 << -1 << -2 << "";
-        QTest::newRow("only channels") << "" << 0 << 0 << 3 << "3 ch";
-    }
-    void qualityString()
-    {
-        QFETCH(QString, format);
-        QFETCH(int, bitrate);
-        QFETCH(int, sampleRate);
-        QFETCH(int, channels);
-        QFETCH(QString, expected);
+        QFETCH(QString, row);
+        QLocale::setDefault(QLocale::c());
+        const QStringList f = row.section(" = ", 0, 0).split('|');
         TrackInfo t;
-        t.format = format;
-        t.bitrate = bitrate;
-        t.sampleRate = sampleRate;
-        t.channels = channels;
-        QCOMPARE(t.qualityString(), expected);
-    }
-
-    void display_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("artist");
-        QTest::addColumn<QString>("albumArtist");
-        QTest::addColumn<QString>("displayTitle");
-        QTest::addColumn<QString>("displayArtist");
-        QTest::newRow("tags") << "/m/a.mp3" << "Song" << "Band" << "Various" << "Song" << "Band";
-        QTest::newRow("album artist") << "/m/a.mp3" << "Song" << "" << "Various" << "Song" << "Various";
-        QTest::newRow("no tags") << "/m/Song.Live.mp3" << "" << "" << "" << "Song.Live" << "(unknown artist)";
-        QTest::newRow("no suffix") << "/m/Jingle" << "" << "" << "" << "Jingle" << "(unknown artist)";
-        QTest::newRow("dot folder") << "/m.v2/take.one.flac" << "" << "X" << "" << "take.one" << "X";
-    }
-    void display()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, title);
-        QFETCH(QString, artist);
-        QFETCH(QString, albumArtist);
-        QFETCH(QString, displayTitle);
-        QFETCH(QString, displayArtist);
-        TrackInfo t;
-        t.path = path;
-        t.title = title;
-        t.artist = artist;
-        t.albumArtist = albumArtist;
-        QCOMPARE(t.displayTitle(), displayTitle);
-        QCOMPARE(t.displayArtist(), displayArtist);
-    }
-
-    void keeperLabels()
-    {
-        QCOMPARE(keeperPolicyLabel(HighestBitrate), QStringLiteral("Highest bitrate"));
-        QCOMPARE(keeperPolicyLabel(MostCompleteTags), QStringLiteral("Most complete tags"));
-        QVERIFY(keeperPolicyLabel(8).isEmpty());
-    }
-
-    void travelsThroughQVariant()
-    {
-        TrackInfo t;
-        t.path = "/x.flac";
-        t.fingerprint = {1u, 2u, 0xFFFFFFFFu};
-        const QVariant v = QVariant::fromValue(t);
-        const TrackInfo back = v.value<TrackInfo>();
-        QCOMPARE(back.path, t.path);
-        QCOMPARE(back.fingerprint, t.fingerprint);
+        t.path = f[0], t.title = f[1], t.artist = f[2], t.albumArtist = f[3], t.format = f[4];
+        t.bitrate = f[5].toInt(), t.sampleRate = f[6].toInt(), t.channels = f[7].toInt();
+        QCOMPARE(t.displayTitle() + '|' + t.displayArtist() + '|' + t.qualityString(), row.section(" = ", 1));
     }
 };
 
