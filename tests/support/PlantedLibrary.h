@@ -1,17 +1,12 @@
 #pragma once
 
-// A library of real audio files made with ffmpeg, holding distinct recordings and planted lossy
-// copies of some of them, fingerprinted by both engines the way a scan does. It measures how
-// well acoustic grouping finds copies (recall) and keeps different recordings apart (false
-// pairs); the recall suite and the recall benchmark share it.
-//
-// Every track carries a label naming the recording it holds: copies of one recording share a
-// label, every other item has its own.
-
+// A library of real audio files made with ffmpeg: distinct songs, idents and effects, lossy
+// copies planted from some of them and look-alikes that are different recordings, fingerprinted
+// by both engines the way a scan does. Shared by the recall suite and the recall benchmark.
+// Every track carries a label naming its recording: copies share their base's label.
 #include "core/Types.h"
 
 #include <QList>
-#include <QString>
 #include <QStringList>
 
 namespace rvwtest {
@@ -22,26 +17,24 @@ enum class Engine
     BuiltIn = 0,
     Fpcalc = 1
 };
-
 QString engineName(Engine engine);
 
-// A copy planted in the library and the item it copies: grouping must join the two.
+// Grouping must join `base` and `copy` (track indices); the copy's audio starts shiftSeconds
+// later (negative: its start is cut).
 struct PlantedCopy
 {
     QString name;
-    int base = -1; // track indices
+    int base = -1;
     int copy = -1;
-    double shiftSeconds = 0.0; // how much later the audio starts in the copy (negative: cut)
+    double shiftSeconds = 0.0;
 };
 
-// Two different recordings made to look alike: grouping must keep them apart.
+// Two different recordings made to look alike (a shared logo, mostly digital silence).
 struct LookAlike
 {
     QString name;
     int first = -1;
     int second = -1;
-    double sharedSeconds = 0.0; // both hold the same audio this long (a logo, digital silence)
-    bool sharedAtStart = true;  // at their start, else at their end
 };
 
 struct LabelledTracks
@@ -53,102 +46,36 @@ struct LabelledTracks
 class PlantedLibrary
 {
 public:
-    // Makes the files missing from `folder` (which must exist) and fingerprints every file with
-    // each engine that is installed, `seconds` of audio like ScanOptions::fingerprintSeconds.
-    // Fingerprints are cached next to their files, so a second build in the same folder only
-    // reads them. False with a message when ffmpeg is missing or a step fails.
+    // Makes the files in `folder` (overwriting any there) and fingerprints them, `seconds` of
+    // audio, with each engine that is installed. False with a message when ffmpeg is missing or
+    // a step fails.
     bool build(const QString &folder, int seconds, QString *error);
-
-    bool hasEngine(Engine engine) const;
-    LabelledTracks tracks(Engine engine) const;
-    const QList<PlantedCopy> &copies() const { return plantedCopies; }
+    bool hasEngine(Engine engine) const { return !fingerprinted[int(engine)].isEmpty(); }
+    LabelledTracks tracks(Engine engine) const { return {fingerprinted[int(engine)], labels}; }
+    const QList<PlantedCopy> &copies() const { return planted; }
     const QList<LookAlike> &lookAlikes() const { return alikes; }
-    int fileCount() const { return int(files.size()); }
-    // Fingerprints computed by the last build rather than read from the cache.
-    int fingerprintsComputed() const { return computed; }
-
-    // Bumped whenever a recipe changes, so a cache folder made by an older recipe is not reused.
-    static QString recipeVersion();
-
-    struct File
-    {
-        QString name;
-        QString label;
-    };
+    int fileCount() const { return int(labels.size()); }
 
 private:
-    QString folder;
-    QList<File> files;
-    QList<PlantedCopy> plantedCopies;
+    QStringList labels;
+    QList<PlantedCopy> planted;
     QList<LookAlike> alikes;
-    QList<rvw::TrackInfo> builtIn;
-    QList<rvw::TrackInfo> fpcalc;
-    int computed = 0;
+    QList<rvw::TrackInfo> fingerprinted[2];
 };
 
-// ---------------------------------------------------------------------------------------------
-// Padding: distinct tracks spliced from the fingerprints of real items, so a large library
-// needs no more decoding than the planted one.
-
-struct PaddingSegment
-{
-    int poolItem = 0; // index into Padding::poolTracks
-    int source = 0;   // first word taken from the pool item
-    int dest = 0;     // where it lands in the padding track
-    int length = 0;
-    quint32 flip = 0; // bits flipped in every word of the segment
-    quint64 keySeed = 0; // picks the pitch classes the segment's index keys are moved to
-};
-
-struct Padding
-{
-    QList<int> poolTracks;                 // track index of each pool item
-    int firstTrack = 0;                    // index of the first padding track
-    QList<QList<PaddingSegment>> segments; // per padding track
-};
-
-// Appends distinct tracks until `tracks` holds `total`, each with its own label. The pool is
-// one track per label among the existing tracks, those whose fingerprint has full length (a
-// song at least as long as the fingerprinted span). Each padding track strings together runs of
-// 8 to 16 words from different pool items at random positions, masks, alt words and index
-// keys taken from the same positions. Every run has a few bits of its words flipped (and its
-// keys moved, see the .cpp) so that a pool run does not recur verbatim in hundreds of tracks.
-// Deterministic for a seed. Nothing happens with fewer than two pool items or when `tracks`
-// already holds `total`.
-Padding padTo(QList<rvw::TrackInfo> &tracks, QStringList &labels, int total, quint32 seed);
-
-// The most words that one padding track shares, by origin, with another padding track or a
-// pool item at one relative offset: a bound on any aligned run the two have in common,
-// regardless of the flipped bits. `checked` padding tracks (all when 0 or more than there are)
-// chosen with `seed` are compared with every other.
-struct SharedRun
-{
-    int words = 0;
-    int first = -1; // track indices
-    int second = -1;
-    int offset = 0;
-};
-SharedRun longestSharedRun(const Padding &padding, int checked, quint32 seed);
-
-// Fraction of differing bits between a and b with a's word i against b's word i + offset;
-// 1.0 when they do not overlap.
-double plainBitErrorRate(const QList<quint32> &a, const QList<quint32> &b, int offset);
-
-// ---------------------------------------------------------------------------------------------
-// Judging a grouping of planted (and optionally padded) tracks.
+// Appends distinct tracks until `library` holds `total`, each with its own label: runs of 8 to 16
+// words (with masks, alt words and keys) spliced from the full-length tracks of different
+// labels, every run with a few bits flipped and its keys moved to other pitch classes, so that
+// no run recurs verbatim. Deterministic for a seed; returns the number of pool tracks used.
+int padTo(LabelledTracks &library, int total, quint32 seed);
 
 struct Verdict
 {
-    QStringList found;     // planted copies grouped with their base
-    QStringList missed;    // planted copies not grouped with their base
-    QStringList keptApart; // look-alikes in different groups (or none)
-    QStringList mixedUp;   // look-alikes grouped together
+    int found = 0;         // planted copies grouped with their base
     qint64 falsePairs = 0; // pairs of tracks with different labels in one group
-    QStringList falsePairExamples;
-
-    bool passed() const { return missed.isEmpty() && mixedUp.isEmpty() && falsePairs == 0; }
-    QString summary() const;
-    QString failures() const;
+    // Copies not grouped with their base, look-alikes grouped, the first false pairs.
+    QStringList problems;
+    bool passed() const { return problems.isEmpty(); }
 };
 
 Verdict judge(const QList<rvw::MatchGroup> &groups, const LabelledTracks &library,
