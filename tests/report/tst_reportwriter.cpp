@@ -1,12 +1,6 @@
 #include "report/ReportWriter.h"
 
-#include "app/AppInfo.h"
-
-#include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,10 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
-#endif
 
 using rvw::MatchGroup;
 using rvw::ReportWriter;
@@ -31,15 +23,14 @@ namespace {
 // after a closing quote, a last record without its line break).
 QList<QStringList> parseCsv(const QString &text)
 {
-    static const QRegularExpression field(QStringLiteral("\"((?:[^\"]|\"\")*)\"([,\n])|([^\",\n]*)([,\n])"));
+    static const QRegularExpression field("\"((?:[^\"]|\"\")*)\"([,\n])|([^\",\n]*)([,\n])");
     QList<QStringList> rows{{}};
     for (qsizetype i = 0; i < text.size();) {
-        const QRegularExpressionMatch m = field.match(text, i, QRegularExpression::NormalMatch,
-                                                      QRegularExpression::AnchorAtOffsetMatchOption);
+        const QRegularExpressionMatch m =
+            field.match(text, i, QRegularExpression::NormalMatch, QRegularExpression::AnchorAtOffsetMatchOption);
         if (!m.hasMatch())
             return {};
-        rows.last() << (m.hasCaptured(1) ? m.captured(1).replace(QStringLiteral("\"\""), QStringLiteral("\""))
-                                         : m.captured(3));
+        rows.last() << (m.hasCaptured(1) ? m.captured(1).replace("\"\"", "\"") : m.captured(3));
         if (m.captured(2) + m.captured(4) == u"\n")
             rows << QStringList();
         i = m.capturedEnd();
@@ -57,24 +48,10 @@ TrackInfo track(const QString &path, qint64 size, const QString &artist = {}, co
                 qint64 ms = 0)
 {
     TrackInfo t;
-    t.path = path;
-    t.fileName = QFileInfo(path).fileName();
-    t.format = QFileInfo(path).suffix();
-    t.size = size;
-    t.artist = artist;
-    t.title = title;
-    t.durationMs = ms;
+    std::tie(t.path, t.fileName, t.format) = std::make_tuple(path, path.section('/', -1), path.section('.', -1));
+    std::tie(t.size, t.artist, t.title, t.durationMs) = std::make_tuple(size, artist, title, ms);
     return t;
 }
-
-// JSON text, where the expected documents may write ' for ".
-QJsonObject object(QByteArray json)
-{
-    return QJsonDocument::fromJson(json.replace('\'', '"')).object();
-}
-
-const QByteArray kHeader = "Group,Match type,Confidence,Keep,File,Folder,Artist,Title,Album,Duration,"
-                           "Bitrate (kbps),Sample rate,Channels,Format,Size (bytes),Modified\n";
 
 } // namespace
 
@@ -87,10 +64,9 @@ class TestReportWriter : public QObject
     QList<MatchGroup> m_groups;
     rvw::ScanOptions m_options;
 
-    QString report(ReportWriter::Format format, const QList<TrackInfo> &tracks,
-                   const QList<MatchGroup> &groups)
+    QString report(ReportWriter::Format format, const QList<TrackInfo> &tracks, const QList<MatchGroup> &groups)
     {
-        const QString path = m_dir.filePath(QStringLiteral("report"));
+        const QString path = m_dir.filePath("report");
         QString error;
         if (!ReportWriter::write(path, format, tracks, groups, m_options, &error))
             qWarning("write failed: %s", qPrintable(error));
@@ -103,27 +79,22 @@ private slots:
         QVERIFY(m_dir.isValid());
         // Data sizes are locale text; fix the locale so the expected texts hold everywhere.
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        m_options.folders = {QStringLiteral("/music/<main>"), QStringLiteral("/music/B & C")};
-
+        m_options.folders = {"/music/<main>", "/music/B & C"};
         TrackInfo a = track("/music/<main>/Artist, The/a \"live\".mp3", 4000000, "Smith, \"Jo\"",
                             "Line one\nline two", 3661000);
-        a.album = QStringLiteral("Best, of");
+        a.album = "Best, of";
         a.mtime = QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9), Qt::UTC);
-        TrackInfo b = track("/music/B & C/keeper.flac", 30000000, "<script>alert(1)</script>",
-                            "Tom & \"Jerry\"", 3661999);
-        b.bitrate = 900;
-        b.sampleRate = 48000;
-        b.channels = 2;
-        b.fullHash = QStringLiteral("ab12");
-        b.audioHash = QStringLiteral("cd34");
+        TrackInfo b = track("/music/B & C/keeper.flac", 30000000, "<script>alert(1)</script>", "Tom & \"Jerry\"",
+                            59999);
+        std::tie(b.bitrate, b.sampleRate, b.channels, b.fullHash, b.audioHash) =
+            std::make_tuple(900, 48000, 2, "ab12", "cd34");
         TrackInfo c = track("/music/B & C/untagged.ogg", 1536); // no tags, no duration
-        c.albumArtist = QStringLiteral("Band\r\nInjected");
-        // The last track is in no group; the one before is kept besides its group's keeper.
-        m_tracks << a << b << c << track("/music/x/one.wav", 5000000000LL, "Solo", "One", 999)
-                 << track("/music/x/two.wav", 5000000000LL, "Solo", "One", 4500000)
-                 << track("/music/x/also.wav", 7, "Solo", "Live") << track("/music/x/lone.mp3", 10);
+        c.albumArtist = "Band\r\nInjected";
+        // The last track is in no group.
+        m_tracks << a << b << c << track("/music/x/two.wav", 5000000000LL, "Solo", "One", 1)
+                 << track("/music/x/also.wav", 7, "Solo", "Live", 60000) << track("/music/x/lone.mp3", 10);
         m_groups << MatchGroup{1, rvw::Acoustic, {0, 1, 2}, {}, 1, {}, 0.8749, 4001536}
-                 << MatchGroup{2, rvw::Identical, {4, 3, 5}, {}, 3, {5}, 1, 5000000000LL};
+                 << MatchGroup{2, rvw::Identical, {3, 4}, {}, 4, {}, 1, 5000000000LL};
     }
 
     void suffixAndFilter()
@@ -137,142 +108,71 @@ private slots:
                                      "m3u8 M3U playlist (*.m3u8)", "txt All files (*)"}));
     }
 
-    // What other programs read, in the format the row's name begins with; ^ and $ stand for the
-    // report's start and end.
-    void texts_data()
+    // The whole report, with the moment it was made and the style sheet left out, ' for ".
+    void formats_data()
     {
+        QTest::addColumn<int>("format");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("csv")
-            << "^" + QString::fromUtf8(kHeader) +
-                   "1,\"Same recording\",0.87,duplicate,\"a \"\"live\"\".mp3\",\"/music/<main>/Artist, The\","
-                   "\"Smith, \"\"Jo\"\"\",\"Line one\nline two\",\"Best, "
-                   "of\",\"61:01\",0,0,0,\"MP3\",4000000,"
-                   "\"2024-03-05T07:08:09Z\"\n"
-                   "1,\"Same recording\",0.87,KEEP,\"keeper.flac\",\"/music/B & "
-                   "C\",\"<script>alert(1)</script>\","
-                   "\"Tom & \"\"Jerry\"\"\",\"\",\"61:01\",900,48000,2,\"FLAC\",30000000,\"\"\n"
-                   "1,\"Same recording\",0.87,duplicate,\"untagged.ogg\",\"/music/B & "
-                   "C\",\"\",\"\",\"\",\"-\","
-                   "0,0,0,\"OGG\",1536,\"\"\n"
-                   "2,\"Identical "
-                   "file\",1.00,duplicate,\"two.wav\",\"/music/x\",\"Solo\",\"One\",\"\",\"75:00\","
-                   "0,0,0,\"WAV\",5000000000,\"\"\n"
-                   "2,\"Identical "
-                   "file\",1.00,KEEP,\"one.wav\",\"/music/x\",\"Solo\",\"One\",\"\",\"0:00\",0,0,0,"
-                   "\"WAV\",5000000000,\"\"\n"
-                   "2,\"Identical "
-                   "file\",1.00,KEEP,\"also.wav\",\"/music/x\",\"Solo\",\"Live\",\"\",\"-\",0,0,0,"
-                   "\"WAV\",7,\"\"\n$";
-        QTest::newRow("html start") << "^<!DOCTYPE html>\n";
-        QTest::newRow("html roots") << " &middot; scanned /music/&lt;main&gt;, /music/B &amp; C</div>\n";
-        QTest::newRow("html summary")
-            << "<div class=\"summary\"><div class=\"card\"><b>7</b><span>Files scanned</span></div>"
-               "<div class=\"card\"><b>2</b><span>Duplicate groups</span></div><div class=\"card\"><b>3</b>"
-               "<span>Redundant files</span></div><div class=\"card\"><b>4.66 GB</b><span>Reclaimable</span>"
-               "</div></div>\n<div class=\"group\"><h2>Group 1 &middot; Same recording <em>&middot; 3.82 MB "
-               "reclaimable</em></h2>\n<table>";
-        QTest::newRow("html escaped names")
-            << "<table><tr><th>Action</th><th>File</th><th>Artist / Title</th><th>Duration</th>"
-               "<th>Quality</th><th>Size</th></tr>\n<tr><td class=\"dupe\">remove</td><td>a &quot;live&quot;"
-               ".mp3<div class=\"path\">/music/&lt;main&gt;/Artist, The/a &quot;live&quot;.mp3</div></td>"
-               "<td>Smith, &quot;Jo&quot; &ndash; Line one\nline two</td><td>61:01</td><td>MP3</td>"
-               "<td>3.81 MB</td></tr>\n<tr><td class=\"keep\">KEEP</td><td>keeper.flac<div class=\"path\">"
-               "/music/B &amp; C/keeper.flac</div></td><td>&lt;script&gt;alert(1)&lt;/script&gt; &ndash; "
-               "Tom &amp; &quot;Jerry&quot;</td><td>61:01</td><td>FLAC 900 kbps 48 kHz stereo</td>"
-               "<td>28.61 MB</td></tr>\n";
-        QTest::newRow("html display fallbacks") // Qt names 1024 bytes "kB"
-            << "<td>Band\r\nInjected &ndash; untagged</td><td>-</td><td>OGG</td><td>1.50 kB</td></tr>\n"
-               "</table>";
-        QTest::newRow("html end")
-            << "<tr><td class=\"keep\">KEEP</td><td>also.wav<div class=\"path\">/music/x/also.wav</div>"
-               "</td><td>Solo &ndash; Live</td><td>-</td><td>WAV</td><td>7 bytes</td></tr>\n</table></div>\n"
-               "<footer>";
-        QTest::newRow("html close") << "</footer>\n</body></html>\n$";
-        QTest::newRow("m3u8 start") << "^#EXTM3U\n# Ravelwick 1.0.0 - proposed duplicates, ";
-        // Keepers left out; tag text raw; a line break in a tag does not start a line.
-        QTest::newRow("m3u8 entries")
-            << "\n#EXTINF:3661,Smith, \"Jo\" - Line one line two\n/music/<main>/Artist, The/a \"live\".mp3\n"
-               "#EXTINF:0,Band Injected - untagged\n/music/B & C/untagged.ogg\n#EXTINF:4500,Solo - One\n"
-               "/music/x/two.wav\n$";
+        QTest::addRow("csv") << int(ReportWriter::Csv)
+            << QString("Group,Match type,Confidence,Keep,File,Folder,Artist,Title,Album,Duration,Bitrate (kbps),Sample rate,Channels,Format,Size (bytes),Modified\n"
+                       "1,'Same recording',0.87,duplicate,'a ''live''.mp3','/music/<main>/Artist, The','Smith, ''Jo''','Line one\n"
+                       "line two','Best, of','61:01',0,0,0,'MP3',4000000,'2024-03-05T07:08:09Z'\n"
+                       "1,'Same recording',0.87,KEEP,'keeper.flac','/music/B & C','<script>alert(1)</script>','Tom & ''Jerry''','','0:59',900,48000,2,'FLAC',30000000,''\n"
+                       "1,'Same recording',0.87,duplicate,'untagged.ogg','/music/B & C','','','','-',0,0,0,'OGG',1536,''\n"
+                       "2,'Identical file',1.00,duplicate,'two.wav','/music/x','Solo','One','','0:00',0,0,0,'WAV',5000000000,''\n"
+                       "2,'Identical file',1.00,KEEP,'also.wav','/music/x','Solo','Live','','1:00',0,0,0,'WAV',7,''\n");
+        QTest::addRow("html") << int(ReportWriter::Html)
+            << QString("<!DOCTYPE html>\n"
+                       "<html lang='en-AU'><head><meta charset='utf-8'>\n"
+                       "<title>Ravelwick duplicate report</title>\n"
+                       "<style/></head><body>\n"
+                       "<h1>Ravel<span>wick</span> duplicate report</h1>\n"
+                       "<div class='meta'>Generated <now> &middot; scanned /music/&lt;main&gt;, /music/B &amp; C</div>\n"
+                       "<div class='summary'><div class='card'><b>6</b><span>Files scanned</span></div><div class='card'><b>2</b><span>Duplicate groups</span></div><div class='card'><b>3</b><span>Redundant files</span></div><div class='card'><b>4.66 GB</b><span>Reclaimable</span></div></div>\n"
+                       "<div class='group'><h2>Group 1 &middot; Same recording <em>&middot; 3.82 MB reclaimable</em></h2>\n"
+                       "<table><tr><th>Action</th><th>File</th><th>Artist / Title</th><th>Duration</th><th>Quality</th><th>Size</th></tr>\n"
+                       "<tr><td class='dupe'>remove</td><td>a &quot;live&quot;.mp3<div class='path'>/music/&lt;main&gt;/Artist, The/a &quot;live&quot;.mp3</div></td><td>Smith, &quot;Jo&quot; &ndash; Line one\n"
+                       "line two</td><td>61:01</td><td>MP3</td><td>3.81 MB</td></tr>\n"
+                       "<tr><td class='keep'>KEEP</td><td>keeper.flac<div class='path'>/music/B &amp; C/keeper.flac</div></td><td>&lt;script&gt;alert(1)&lt;/script&gt; &ndash; Tom &amp; &quot;Jerry&quot;</td><td>0:59</td><td>FLAC 900 kbps 48 kHz stereo</td><td>28.61 MB</td></tr>\n"
+                       "<tr><td class='dupe'>remove</td><td>untagged.ogg<div class='path'>/music/B &amp; C/untagged.ogg</div></td><td>Band\\r\n"
+                       "Injected &ndash; untagged</td><td>-</td><td>OGG</td><td>1.50 kB</td></tr>\n"
+                       "</table></div>\n"
+                       "<div class='group'><h2>Group 2 &middot; Identical file <em>&middot; 4.66 GB reclaimable</em></h2>\n"
+                       "<table><tr><th>Action</th><th>File</th><th>Artist / Title</th><th>Duration</th><th>Quality</th><th>Size</th></tr>\n"
+                       "<tr><td class='dupe'>remove</td><td>two.wav<div class='path'>/music/x/two.wav</div></td><td>Solo &ndash; One</td><td>0:00</td><td>WAV</td><td>4.66 GB</td></tr>\n"
+                       "<tr><td class='keep'>KEEP</td><td>also.wav<div class='path'>/music/x/also.wav</div></td><td>Solo &ndash; Live</td><td>1:00</td><td>WAV</td><td>7 bytes</td></tr>\n"
+                       "</table></div>\n"
+                       "<footer>Ravelwick 1.0.0 &middot; Copyright © 2026 Kestrilon Software Ltd. All rights reserved.</footer>\n"
+                       "</body></html>\n");
+        QTest::addRow("json") << int(ReportWriter::Json)
+            << QString("{'application':'Ravelwick','duplicateFiles':3,'duplicateGroups':[{'confidence':0.8749,'files':[\n"
+                       "{'album':'Best, of','artist':'Smith, \\'Jo\\'','audioSha256':'','bitrateKbps':0,'channels':0,'durationMs':3661000,'keep':false,'path':'/music/<main>/Artist, The/a \\'live\\'.mp3','sampleRate':0,'sha256':'','sizeBytes':4000000,'title':'Line one\\nline two'},\n"
+                       "{'album':'','artist':'<script>alert(1)</script>','audioSha256':'cd34','bitrateKbps':900,'channels':2,'durationMs':59999,'keep':true,'path':'/music/B & C/keeper.flac','sampleRate':48000,'sha256':'ab12','sizeBytes':30000000,'title':'Tom & \\'Jerry\\''},\n"
+                       "{'album':'','artist':'','audioSha256':'','bitrateKbps':0,'channels':0,'durationMs':0,'keep':false,'path':'/music/B & C/untagged.ogg','sampleRate':0,'sha256':'','sizeBytes':1536,'title':''}],'id':1,'matchType':'Same recording','reclaimableBytes':4001536},{'confidence':1,'files':[\n"
+                       "{'album':'','artist':'Solo','audioSha256':'','bitrateKbps':0,'channels':0,'durationMs':1,'keep':false,'path':'/music/x/two.wav','sampleRate':0,'sha256':'','sizeBytes':5000000000,'title':'One'},\n"
+                       "{'album':'','artist':'Solo','audioSha256':'','bitrateKbps':0,'channels':0,'durationMs':60000,'keep':true,'path':'/music/x/also.wav','sampleRate':0,'sha256':'','sizeBytes':7,'title':'Live'}],'id':2,'matchType':'Identical file','reclaimableBytes':5000000000}],'filesScanned':6,'generated':'<now>','groups':2,'reclaimableBytes':5004001536,'roots':['/music/<main>','/music/B & C'],'version':'1.0.0'}");
+        QTest::addRow("m3u8") << int(ReportWriter::M3u8)
+            << QString("#EXTM3U\n"
+                       "# Ravelwick 1.0.0 - proposed duplicates, <now>\n"
+                       "#EXTINF:3661,Smith, 'Jo' - Line one line two\n"
+                       "/music/<main>/Artist, The/a 'live'.mp3\n"
+                       "#EXTINF:0,Band Injected - untagged\n"
+                       "/music/B & C/untagged.ogg\n"
+                       "#EXTINF:0,Solo - One\n"
+                       "/music/x/two.wav\n");
     }
-
-    void texts()
+    void formats()
     {
-        QFETCH(QString, expected);
-        const QString suffix = QString::fromLatin1(QTest::currentDataTag()).section(u' ', 0, 0);
-        const auto format = ReportWriter::Format(QStringList{"csv", "html", "json", "m3u8"}.indexOf(suffix));
-        const QString text = u'^' + report(format, m_tracks, m_groups) + u'$';
-        QVERIFY2(text.contains(expected), qPrintable(text));
-    }
-
-    void timeStamps()
-    {
-        const auto stamped = [this](ReportWriter::Format format, const char *pattern, Qt::DateFormat form) {
-            const QString text = report(format, m_tracks, m_groups);
-            return QDateTime::fromString(QRegularExpression(pattern).match(text).captured(1), form).isValid();
-        };
-        QVERIFY(stamped(ReportWriter::Html, "Generated (.+) &middot; scanned", Qt::RFC2822Date));
-        QVERIFY(stamped(ReportWriter::M3u8, "duplicates, (.+)\n", Qt::RFC2822Date));
-        QVERIFY(stamped(ReportWriter::Json, "\"generated\": \"(.+)\"", Qt::ISODate));
-    }
-
-    // The fields a peer or the quarantine command reads back.
-    void json()
-    {
-        QJsonObject root = object(report(ReportWriter::Json, m_tracks, m_groups).toUtf8());
-        const QJsonArray groups = root.take("duplicateGroups").toArray();
-        root.remove("generated");
-        QCOMPARE(root,
-                 object("{'application': 'Ravelwick', 'version': '1.0.0', 'filesScanned': 7, 'groups': 2, "
-                        "'duplicateFiles': 3, 'reclaimableBytes': 5004001536, "
-                        "'roots': ['/music/<main>', '/music/B & C']}"));
-        QJsonObject g1 = groups.at(0).toObject();
-        const QJsonArray files = g1.take("files").toArray();
-        // The confidence is not rounded as in the CSV.
-        QCOMPARE(g1, object("{'id': 1, 'matchType': 'Same recording', 'confidence': 0.8749, "
-                            "'reclaimableBytes': 4001536}"));
-        QCOMPARE(
-            files.at(1).toObject(),
-            object(
-                "{'path': '/music/B & C/keeper.flac', 'keep': true, 'artist': '<script>alert(1)</script>', "
-                "'title': 'Tom & \\'Jerry\\'', 'album': '', 'durationMs': 3661999, 'bitrateKbps': 900, "
-                "'sampleRate': 48000, 'channels': 2, 'sizeBytes': 30000000, 'sha256': 'ab12', "
-                "'audioSha256': 'cd34'}"));
-        QString marks;
-        for (const QJsonValue &g : groups)
-            for (const QJsonValue &f : g["files"].toArray())
-                marks += f["keep"].toBool() ? u'K' : u'-';
-        QCOMPARE(marks, QStringLiteral("-K--KK"));
-    }
-
-    void durations_data()
-    {
-        QTest::addColumn<qint64>("ms");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("seconds");
-        QTest::newRow("zero") << qint64(0) << QString("-") << "0";
-        QTest::newRow("negative") << qint64(-4000) << QString("-") << "-4";
-        QTest::newRow("one ms") << qint64(1) << QString("0:00") << "0";
-        QTest::newRow("under a second") << qint64(999) << QString("0:00") << "0";
-        QTest::newRow("one second") << qint64(1000) << QString("0:01") << "1";
-        QTest::newRow("truncates") << qint64(59999) << QString("0:59") << "59";
-        QTest::newRow("a minute") << qint64(60000) << QString("1:00") << "60";
-        QTest::newRow("past an hour") << qint64(3661000) << QString("61:01") << "3661";
-        QTest::newRow("beyond 32 bits") << qint64(6000000000000LL) << QString("100000000:00") << "6000000000";
-    }
-
-    // The CSV and HTML give minutes and seconds, the playlist whole seconds.
-    void durations()
-    {
-        QFETCH(qint64, ms);
-        QFETCH(QString, text);
-        QFETCH(QString, seconds);
-        const QList<TrackInfo> tracks{track("/m/k.mp3", 1, "A", "K"), track("/m/c.mp3", 1, "A", "C", ms)};
-        const QList<MatchGroup> groups{MatchGroup{1, {}, {0, 1}, {}, 0, {}, 1, 0}};
-        QCOMPARE(parseCsv(report(ReportWriter::Csv, tracks, groups)).value(2).value(9), text);
-        QVERIFY(report(ReportWriter::Html, tracks, groups).contains("A &ndash; C</td><td>" + text + "</td>"));
-        QVERIFY(report(ReportWriter::M3u8, tracks, groups)
-                    .endsWith("\n#EXTINF:" + seconds + ",A - C\n/m/c.mp3\n"));
+        QFETCH(int, format);
+        QString text = report(ReportWriter::Format(format), m_tracks, m_groups);
+        if (format == ReportWriter::Json)
+            text = QJsonDocument::fromJson(text.toUtf8()).toJson(QJsonDocument::Compact);
+        static const QRegularExpression moment(
+            "\\d\\d [A-Z][a-z]{2} \\d{4} \\d\\d:\\d\\d:\\d\\d [+-]\\d{4}|"
+            "(?<=\"generated\":\")\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d([+-]\\d\\d:\\d\\d|Z)?(?=\")");
+        text.replace(moment, "<now>").replace("\r", "\\r").replace("{\"album", "\n{\"album").replace('"', '\'');
+        text.replace(QRegularExpression("<style>[^<]*</style>"), "<style/>");
+        QTEST(text, "expected");
     }
 
     // Seeded random names, tags and sizes: the CSV and the JSON give each back as it went in, none
@@ -280,7 +180,7 @@ private slots:
     void anyTextSurvives()
     {
         QRandomGenerator rng(20240305);
-        const QString oneLine = QStringLiteral(",\"'\t<>&;=+-@# aZ9\u00e9\u2713"), any = oneLine + "\r\n\r";
+        const QString oneLine = ",\"'\t<>&;=+-@# aZ9\u00e9\u2713", any = oneLine + "\r\n\r";
         const auto text = [&](const QString &from) {
             QString s;
             for (int n = rng.bounded(10); n > 0; --n)
@@ -291,88 +191,68 @@ private slots:
         MatchGroup g{1, {}, {-1}, {}, 0, {}, 1, 0};
         for (int i = 0; i < 60; ++i) {
             const qint64 size = qint64(rng.generate64() >> 14);
-            tracks << track(QStringLiteral("/r/%1%2/f").arg(i).arg(text(oneLine)), size, text(any),
-                            text(any));
-            tracks.last().fileName = text(any);
-            tracks.last().album = text(any);
-            plain << track(QStringLiteral("/r/%1/f").arg(i), size, "x", "x");
+            tracks << track(QString("/r/%1%2/f").arg(i).arg(text(oneLine)), size, text(any), text(any));
+            std::tie(tracks.last().fileName, tracks.last().album) = std::make_tuple(text(any), text(any));
+            plain << track(QString("/r/%1/f").arg(i), size, "x", "x");
             g.members << i;
         }
         g.members << 60 << 1000000;
-
         const QList<QStringList> csv = parseCsv(report(ReportWriter::Csv, tracks, {g}));
-        const QJsonObject json =
-            QJsonDocument::fromJson(report(ReportWriter::Json, tracks, {g}).toUtf8()).object();
-        const QJsonArray files = json["duplicateGroups"][0]["files"].toArray();
+        const QJsonArray files = QJsonDocument::fromJson(report(ReportWriter::Json, tracks, {g}).toUtf8())
+                                     ["duplicateGroups"][0]["files"].toArray();
         const QStringList m3u = report(ReportWriter::M3u8, tracks, {g}).split(u'\n');
-        QCOMPARE(csv.size(), 61);
-        QCOMPARE(files.size(), 60);
-        QCOMPARE(m3u.size(), 2 + 2 * 59 + 1);
+        QCOMPARE((QList<qsizetype>{csv.size(), files.size(), m3u.size()}), (QList<qsizetype>{61, 60, 2 + 2 * 59 + 1}));
         for (int i = 0; i < 60; ++i) {
             const TrackInfo &t = tracks.at(i);
-            const QJsonObject f = files.at(i).toObject();
             const QString size = QString::number(t.size);
             QCOMPARE(csv.at(i + 1).mid(4, 5) << csv.at(i + 1).at(14),
                      (QStringList{t.fileName, QFileInfo(t.path).path(), t.artist, t.title, t.album, size}));
-            QCOMPARE((QStringList{f["path"].toString(), f["artist"].toString(), f["title"].toString(),
-                                  f["album"].toString(), QString::number(f["sizeBytes"].toInteger())}),
+            QStringList json;
+            for (const char *key : {"path", "artist", "title", "album"})
+                json << files[i][key].toString();
+            QCOMPARE(json << QString::number(files[i]["sizeBytes"].toInteger()),
                      (QStringList{t.path, t.artist, t.title, t.album, size}));
-            QVERIFY(i == 0 ||
-                    (m3u.at(2 * i).startsWith(QStringLiteral("#EXTINF:")) && m3u.at(2 * i + 1) == t.path));
+            QVERIFY(i == 0 || (m3u.at(2 * i).startsWith("#EXTINF:") && m3u.at(2 * i + 1) == t.path));
         }
-        const auto marks = [](const QString &h) {
-            return QList<qsizetype>{h.count(u'<'), h.count(u'>'), h.count(u'"')};
-        };
-        QCOMPARE(marks(report(ReportWriter::Html, tracks, {g})),
-                 marks(report(ReportWriter::Html, plain, {g})));
+        const auto marks = [](const QString &h) { return QList<qsizetype>{h.count('<'), h.count('>'), h.count('"')}; };
+        QCOMPARE(marks(report(ReportWriter::Html, tracks, {g})), marks(report(ReportWriter::Html, plain, {g})));
     }
 
     void writing_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("format");
-        QTest::addColumn<qint64>("sizeLimit"); // on the files this process writes, as a full disk sets
-        QTest::addColumn<QByteArray>("left");  // in the file afterwards; null when the write must fail
-        QTest::newRow("replaces a report") << "previous" << 0 << qint64(-1) << kHeader;
-        QTest::newRow("unknown format empties the file") << "previous" << 7 << qint64(-1) << QByteArray("");
-        QTest::newRow("missing folder") << "no/such/folder/report" << 0 << qint64(-1) << QByteArray();
-        QTest::newRow("a folder") << "folder" << 1 << qint64(-1) << QByteArray();
-#ifdef Q_OS_UNIX
-        QTest::newRow("full device") << "/dev/full" << 3 << qint64(-1) << QByteArray();
-        QTest::newRow("disk full part-way") << "previous" << 2 << qint64(64) << QByteArray();
-        QTest::newRow("within the size limit") << "previous" << 0 << qint64(4096) << kHeader;
-#endif
+        QTest::addColumn<QByteArray>("left"); // in the file afterwards; null when the write must fail
+        QTest::addColumn<int>("sizeLimit");   // on the files this process writes, as a full disk sets
+        const QByteArray header = report(ReportWriter::Csv, {}, {}).toUtf8();
+        QTest::addRow("replaces a report") << "previous" << 0 << header << -1;
+        QTest::addRow("unknown format empties the file") << "previous" << 7 << QByteArray("") << -1;
+        QTest::addRow("missing folder") << "no/such/folder/report" << 0 << QByteArray() << -1;
+        QTest::addRow("a folder") << "folder" << 1 << QByteArray() << -1;
+        QTest::addRow("full device") << "/dev/full" << 3 << QByteArray() << -1;
+        QTest::addRow("disk full part-way") << "previous" << 2 << QByteArray() << 64;
     }
-
     // A report is written whole or not at all: a failure gives an error text and leaves the
     // folder, an earlier report and a device as they were.
     void writing()
     {
         QFETCH(QString, path);
         QFETCH(int, format);
-        QFETCH(qint64, sizeLimit);
         QFETCH(QByteArray, left);
+        QFETCH(int, sizeLimit);
         QTemporaryDir dir;
         path = QDir(dir.path()).absoluteFilePath(path);
-        if (path.startsWith(QStringLiteral("/dev/")) && !QFileInfo::exists(path))
+        if (path.startsWith("/dev/") && !QFileInfo::exists(path))
             QSKIP("no such device here");
-        QFile previous(dir.filePath(QStringLiteral("previous")));
+        QFile previous(dir.filePath("previous"));
         QVERIFY(QDir(dir.path()).mkdir("folder") && previous.open(QIODevice::WriteOnly) &&
                 previous.write(QByteArray(1000, 'x')));
         previous.close();
         const auto state = [&] {
-            QStringList names{QString::number(QFileInfo(path).isFile()) +
-                              QString::number(QFileInfo(path).isDir())};
-            for (QDirIterator it(dir.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                 QDirIterator::Subdirectories);
-                 it.hasNext();) {
-                const QString name = it.next();
-                names << name + u' ' + readAll(name);
-            }
-            return names;
+            const auto all = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+            return QDir(dir.path()).entryList(all) + QDir(dir.filePath("folder")).entryList(all) << readAll(previous.fileName());
         };
         const QStringList before = state();
-#ifdef Q_OS_UNIX
         rlimit saved, limited;
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
         limited = saved;
@@ -380,17 +260,12 @@ private slots:
         std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead of ending the process
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
         const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &saved); });
-#endif
-        QString error = QStringLiteral("untouched");
-        const bool ok =
-            ReportWriter::write(path, ReportWriter::Format(format), m_tracks, {}, m_options, &error);
+        QString error = "untouched";
+        const bool ok = ReportWriter::write(path, ReportWriter::Format(format), m_tracks, {}, m_options, &error);
         QCOMPARE(ok, !left.isNull());
         QCOMPARE(ReportWriter::write(path, ReportWriter::Format(format), m_tracks, {}, m_options), ok);
         QVERIFY2(ok ? error == u"untouched" : !error.isEmpty() && error != u"untouched", qPrintable(error));
-        if (ok)
-            QCOMPARE(readAll(path), left);
-        else
-            QCOMPARE(state(), before);
+        QCOMPARE(ok ? readAll(path) : state().join('\n').toUtf8(), ok ? left : before.join('\n').toUtf8());
     }
 };
 
