@@ -1,156 +1,124 @@
-#include "app/AppInfo.h"
 #include "app/CommandLine.h"
 #include "ui/MainWindow.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
-#include <QFile>
 #include <QProcess>
+#include <QTimer>
 #include <QtTest>
+
+#include <cstdio>
+
+// The program's own start, run in a child copy of this test so that the window it opens can be
+// looked at from inside.
+#define main ravelwickMain
+#include "app/main.cpp"
+#undef main
 
 using namespace rvw;
 
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-};
+const char kAsProgram[] = "RVW_TEST_RUN_PROGRAM";
 
-Run runProgram(const QStringList &args)
+// In the child: once the window is shown, print what it was given and end the program.
+void reportTheWindow()
 {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("QT_QPA_PLATFORM"); // help and version must not need a display
-    env.remove("DISPLAY");
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(RVW_APP_BINARY), args);
-    Run r;
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished(1000);
-        return r;
-    }
-    r.exitCode = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    return r;
+    if (!qEnvironmentVariableIsSet(kAsProgram))
+        return;
+    auto *poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, qApp, [] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *window = qobject_cast<MainWindow *>(w); window && window->isVisible()) {
+                std::printf("window %s sheet:%s icon:%d\n", qPrintable(window->scanFolders().join(',')),
+                            qPrintable(qApp->styleSheet().left(2)), !QApplication::windowIcon().isNull());
+                QCoreApplication::quit();
+            }
+        }
+    });
+    poll->start(10);
 }
+Q_COREAPP_STARTUP_FUNCTION(reportTheWindow)
 
 } // namespace
 
 class TestCommandLine : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_home;
+
 private slots:
-    void initTestCase()
-    {
-        QCoreApplication::setApplicationName(AppInfo::applicationName());
-        QCoreApplication::setApplicationVersion(AppInfo::versionString());
-    }
-
-    void versionOutput()
-    {
-        const Run r = runProgram({"--version"});
-        QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out.trimmed(), QStringLiteral("Ravelwick 1.0.0"));
-    }
-
-    void helpOutput()
-    {
-        const Run r = runProgram({"--help"});
-        QCOMPARE(r.exitCode, 0);
-        QVERIFY2(r.out.contains("Ravelwick - find duplicate music in a station library."), qPrintable(r.out));
-        QVERIFY(r.out.contains("-s, --scan <folder>"));
-        QVERIFY(r.out.contains("Add <folder> to the scan list on startup."));
-        QVERIFY(r.out.contains("-a, --autostart"));
-        QVERIFY(r.out.contains("Begin scanning immediately."));
-        QVERIFY(r.out.contains("--version"));
-    }
-
-    void unknownOptionFails()
-    {
-        QProcess p;
-        p.start(QStringLiteral(RVW_APP_BINARY), {"--no-such-option"});
-        QVERIFY(p.waitForFinished(30000));
-        QVERIFY(p.exitCode() != 0);
-        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("no-such-option"));
-    }
-
     void requests_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QStringList>("folders");
-        QTest::addColumn<bool>("autostart");
-        QTest::newRow("none") << QStringList{} << QStringList{} << false;
-        QTest::newRow("two in order") << QStringList{"-s", "D:/Music", "--scan", "E:/Jingles", "-a"}
-                                      << QStringList{"D:/Music", "E:/Jingles"} << true;
-        QTest::newRow("order kept") << QStringList{"--scan=/b", "--autostart", "--scan=/a"}
-                                    << QStringList{"/b", "/a"} << true;
-        QTest::newRow("autostart alone") << QStringList{"-a"} << QStringList{} << true;
-        QTest::newRow("folders as arguments") << QStringList{"/srv/music", "/srv/jingles"}
-                                              << QStringList{"/srv/music", "/srv/jingles"} << false;
-        QTest::newRow("options before arguments") << QStringList{"/a", "-s", "/b", "-a"}
-                                                  << QStringList{"/b", "/a"} << true;
+        QTest::addColumn<QString>("request"); // the folders in order, and whether the scan starts
+        QTest::addRow("none") << QStringList{} << "";
+        QTest::addRow("options in order") << QStringList{"-s", "/m", "--scan=/j", "-a"} << "/m,/j autostart";
+        QTest::addRow("arguments after options")
+            << QStringList{"/a", "-s", "/b", "--autostart"} << "/b,/a autostart";
+        QTest::addRow("arguments only") << QStringList{"/a", "/b"} << "/a,/b";
     }
     void requests()
     {
         QFETCH(QStringList, args);
-        QFETCH(QStringList, folders);
-        QFETCH(bool, autostart);
+        QFETCH(QString, request);
         QCommandLineParser parser;
         CommandLine::configure(parser);
         QVERIFY(parser.parse(QStringList{"ravelwick"} + args));
         const StartupRequest r = CommandLine::request(parser);
-        QCOMPARE(r.scanFolders, folders);
-        QCOMPARE(r.autostart, autostart);
+        QCOMPARE(r.scanFolders.join(',') + (r.autostart ? " autostart" : ""), request);
     }
 
-    void foldersReachTheWindowInOrder()
+    // Help and version need no window system; everything else opens the window, which does.
+    void program_data()
     {
-        QCommandLineParser parser;
-        CommandLine::configure(parser);
-        // The window only lists folders that exist.
-        QTemporaryDir root;
-        QVERIFY(QDir(root.path()).mkpath("music") && QDir(root.path()).mkpath("jingles"));
-        const QStringList folders{root.filePath("music"), root.filePath("jingles")};
-        QVERIFY(parser.parse({"ravelwick", "-s", folders[0], "-s", folders[1]}));
-        MainWindow window;
-        for (const QString &f : CommandLine::request(parser).scanFolders)
-            window.addScanFolder(f);
-        QCOMPARE(window.scanFolders(), folders);
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("env"); // without QT_QPA_PLATFORM there is no window system at all
+        QTest::addColumn<int>("code");    // -1: the program crashed
+        QTest::addColumn<QString>("output");
+        // clang-format off
+        QTest::addRow("version") << QStringList{"--version"} << "" << 0 << "Ravelwick 1.0.0\n";
+        QTest::addRow("help") << QStringList{"-h"} << "" << 0 << "-s, --scan <folder>  Add <folder> to the scan list on startup.";
+        QTest::addRow("help in German") << QStringList{"--help"} << "LANG=de_DE.UTF-8" << 0 << "findet doppelte Musik";
+        QTest::addRow("unknown option") << QStringList{"--no-such-option"} << "QT_QPA_PLATFORM=offscreen" << 1 << "no-such-option";
+        QTest::addRow("a window needs a display") << QStringList{"-s", "/"} << "" << -1 << "platform plugin";
+        QTest::addRow("window") << QStringList{"-s", "@a", "@b"} << "QT_QPA_PLATFORM=offscreen" << 0 << "window @a,@b sheet:/* icon:1\n";
+        // clang-format on
     }
-
-    void styleSheetResource()
+    void program()
     {
-        QFile f(":/style/app.qss");
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray bytes = f.readAll();
-        QCOMPARE(bytes.size(), 498);
-        const QString text = QString::fromUtf8(bytes).remove(QChar(0xFEFF));
-        const QStringList lines = text.split(QRegularExpression("\\r?\\n"), Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 8);
-        QCOMPARE(lines[0], QStringLiteral("/* Ravelwick - shared Tessaline suite styling */"));
-        const QStringList selectors{"QToolBar",   "QToolButton", "QTreeView",       "QTreeView::item",
-                                    "QStatusBar", "QGroupBox",   "QGroupBox::title"};
-        for (int i = 0; i < selectors.size(); ++i) {
-            const QString &line = lines[i + 1];
-            QCOMPARE(line.left(20).trimmed(), selectors[i]);
-            QCOMPARE(line.at(20), QChar('{'));
-            QVERIFY(line.endsWith('}'));
-        }
-        QVERIFY(lines[6].contains("font-weight: 600; margin-top: 10px; padding-top: 8px;"));
-    }
-
-    void imageResources()
-    {
-        const QImage icon(":/icons/appicon.png");
-        QCOMPARE(icon.size(), QSize(256, 256));
-        QVERIFY(icon.hasAlphaChannel());
-        const QImage logo(":/icons/logo.png");
-        QCOMPARE(logo.size(), QSize(520, 173));
-        QVERIFY(logo.hasAlphaChannel());
+        QFETCH(QStringList, args);
+        QFETCH(QString, env);
+        QFETCH(int, code);
+        QFETCH(QString, output);
+        QVERIFY(QDir(m_home.path()).mkpath("a") && QDir(m_home.path()).mkpath("b"));
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        for (const char *name :
+             {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "LANGUAGE", "LC_ALL", "LC_MESSAGES"})
+            e.remove(name);
+        for (const QString &pair :
+             QStringList{"LANG=C.UTF-8", "HOME=@", "XDG_CONFIG_HOME=@", "XDG_DATA_HOME=@", "XDG_CACHE_HOME=@",
+                         QString(kAsProgram) + "=1"} +
+                 env.split(' ', Qt::SkipEmptyParts))
+            e.insert(pair.section('=', 0, 0), pair.section('=', 1).replace("@", m_home.path()));
+        QProcess p;
+        p.setProcessEnvironment(e);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QCoreApplication::applicationFilePath(), args.replaceInStrings("@", m_home.path() + '/'));
+        QVERIFY(p.waitForFinished(30000));
+        const QString out = QString::fromLocal8Bit(p.readAll());
+        QCOMPARE(p.exitStatus() == QProcess::CrashExit ? -1 : p.exitCode(), code);
+        QVERIFY2(out.contains(output.replace("@", m_home.path() + '/')), qPrintable(out));
     }
 };
 
-QTEST_MAIN(TestCommandLine)
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet(kAsProgram))
+        return ravelwickMain(argc, argv);
+    QApplication app(argc, argv);
+    TestCommandLine test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_commandline.moc"
