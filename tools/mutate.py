@@ -19,6 +19,8 @@ the same faults as long as the source files did not change. Every unit gets at l
   tools/mutate.py --list --sample 300 --seed 23                    # the sample, without running
   tools/mutate.py --units cleanup,audio/Hasher --out part.jsonl     # only those units' mutants of it
   git archive ABC123 | tar -x -C /tmp/old && tools/mutate.py --source /tmp/old --out old.jsonl
+  tools/mutate.py --mutants-from old.jsonl --mutants-tree /tmp/old --out new.jsonl  # the same mutants, now
+  tools/mutate.py --compare old.jsonl new.jsonl                    # score per unit, before and after
 
 A run can be stopped and started again with the same arguments: mutants already in the
 results file are skipped. A test executable is stopped at its first failure.
@@ -273,9 +275,34 @@ def run_tests(build, tests, limit):
     return "survived", ""
 
 
+def carried(results, old_tree, base):
+    """The mutants of an earlier run, moved to where their line now stands in `base` (src/ may
+    have changed since): the nearest line whose text equals the mutated line's text in the tree
+    that run was made on. A mutant whose line is gone is marked so and left out of the score."""
+    chosen = []
+    for text in Path(results).read_text().splitlines():
+        if not text.strip():
+            continue
+        m = {k: v for k, v in json.loads(text).items() if k not in ("outcome", "detail", "tests", "seconds")}
+        was = (Path(old_tree) / m["file"]).read_text(encoding="utf-8").split("\n")[m["line"]]
+        now = (base / m["file"]).read_text(encoding="utf-8").split("\n") if (base / m["file"]).exists() else []
+        places = [n for n, line in enumerate(now) if line == was]
+        if places:
+            m["line"] = min(places, key=lambda n: abs(n - m["line"]))
+            if m["kind"] == "delete call":
+                m["new"] = re.match(r"\s*", was).group(0) + ";"
+        else:
+            m["gone"] = True
+        chosen.append(m)
+    return sorted(chosen, key=lambda m: m["id"])
+
+
 def picked(args, base=ROOT):
     """The seeded sample, narrowed to --units when given (the same mutants as in the full run)."""
-    chosen = sample(all_mutants(base), args.sample, args.seed)
+    if args.mutants_from:
+        chosen = carried(args.mutants_from, args.mutants_tree, base)
+    else:
+        chosen = sample(all_mutants(base), args.sample, args.seed)
     if args.units:
         wanted = set(args.units.split(","))
         chosen = [m for m in chosen if m["unit"] in wanted or m["unit"].split("/")[0] in wanted]
@@ -300,9 +327,14 @@ def run(args):
             if mutant["id"] in done:
                 continue
             source = workdir / mutant["file"]
-            original = source.read_text(encoding="utf-8")
             tests = tests_for(mutant["unit"], workdir)
             started = time.time()
+            if mutant.get("gone"):
+                record = dict(mutant, outcome="gone", detail="the mutated line is no longer in the source", tests=tests,
+                              seconds=0)
+                results.write(json.dumps(record) + "\n")
+                continue
+            original = source.read_text(encoding="utf-8")
             try:
                 source.write_text(apply(original.split("\n"), mutant), encoding="utf-8")
                 built = subprocess.run(["cmake", "--build", str(build), "-j", str(args.jobs), "--target"] + tests,
@@ -342,6 +374,38 @@ def report(path):
                                       "%.1f%%" % (100.0 * total["killed"] / scored) if scored else "-"))
 
 
+def outcomes(path):
+    return {r["id"]: r for r in map(json.loads, filter(str.strip, Path(path).read_text().splitlines()))}
+
+
+def compare(before_path, after_path):
+    """Killed / scored per unit before and after, over the mutants scored in both files, and the
+    mutants whose outcome changed."""
+    before, after = outcomes(before_path), outcomes(after_path)
+    both = [i for i in before if i in after and {before[i]["outcome"], after[i]["outcome"]} <= {"killed", "survived"}]
+    per_unit = defaultdict(lambda: [0, 0, 0])
+    for i in both:
+        c = per_unit[before[i]["unit"]]
+        c[0] += before[i]["outcome"] == "killed"
+        c[1] += after[i]["outcome"] == "killed"
+        c[2] += 1
+    print("%-28s %8s %8s" % ("unit", "before", "after"))
+    for unit in sorted(per_unit):
+        b, a, n = per_unit[unit]
+        print("%-28s %8s %8s%s" % (unit, "%d/%d" % (b, n), "%d/%d" % (a, n), "" if a >= b else "  <-"))
+    b = sum(c[0] for c in per_unit.values())
+    a = sum(c[1] for c in per_unit.values())
+    n = len(both)
+    print("%-28s %8s %8s   (%.1f%% -> %.1f%%)" % ("all", "%d/%d" % (b, n), "%d/%d" % (a, n), 100.0 * b / max(n, 1),
+                                               100.0 * a / max(n, 1)))
+    for i in sorted(both):
+        if before[i]["outcome"] != after[i]["outcome"]:
+            print("%-9s -> %-9s %s" % (before[i]["outcome"], after[i]["outcome"], i))
+    left = sorted(set(before) ^ set(after)) + [i for i in before if i in after and i not in both]
+    if left:
+        print("not compared (missing from one file, stillborn or gone): %d" % len(left))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--sample", type=int, default=300)
@@ -355,12 +419,22 @@ def main():
     parser.add_argument("--units", help="only the sampled mutants of these units or folders, e.g. audio/Hasher,cleanup")
     parser.add_argument("--shard", metavar="K/N",
                         help="only every N-th mutant from the K-th: N runs, each in its own --workdir, may share one --out")
+    parser.add_argument("--mutants-from", metavar="RESULTS",
+                        help="run the mutants of an earlier results file instead of a new sample (with --mutants-tree)")
+    parser.add_argument("--mutants-tree", metavar="DIR", help="the tree the earlier run was made on")
+    parser.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"),
+                        help="the score per unit of two results files side by side")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     parser.add_argument("--report", metavar="RESULTS", help="print the score per unit of a results file")
     args = parser.parse_args()
     if args.report:
         report(args.report)
         return 0
+    if args.compare:
+        compare(*args.compare)
+        return 0
+    if args.mutants_from and not args.mutants_tree:
+        parser.error("--mutants-from needs --mutants-tree")
     if args.list:
         for m in picked(args):
             print("%-60s %s -> %s" % (m["id"], m["old"].strip()[:50], m["new"].strip()[:50]))
