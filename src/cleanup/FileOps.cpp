@@ -348,7 +348,6 @@ bool writeAtomically(const QString &path, const QByteArray &bytes, bool replace,
     Descriptor out(createTemporary(path, temporary));
     if (!out.valid())
         return fail(error, QObject::tr("cannot create a file in %1: %2").arg(folderOf(path), systemText(errno)));
-    const auto discard = [&temporary] { ::unlink(native(temporary).constData()); };
     int e = writeAll(out.get(), temporary, bytes.constData(), bytes.size(), 0);
     if (e == 0)
         e = syncDescriptor(out.get(), temporary);
@@ -361,11 +360,17 @@ bool writeAtomically(const QString &path, const QByteArray &bytes, bool replace,
     } else if (e == 0) {
         e = renameNoReplace(temporary, path, Op::Place);
     }
-    if (e == 0)
-        e = syncFolder(folderOf(path));
     if (e != 0) {
-        discard();
+        ::unlink(native(temporary).constData());
         return fail(error, QObject::tr("cannot write %1: %2").arg(path, systemText(e)));
+    }
+    if (const int unsynced = syncFolder(folderOf(path))) {
+        // The file is in place but may not survive a crash. A new name made here is taken back, so
+        // a caller never finds a file it was told could not be written; a replaced one has
+        // nothing left to go back to and stays.
+        if (!replace)
+            ::unlink(native(path).constData());
+        return fail(error, QObject::tr("cannot write %1: %2").arg(path, systemText(unsynced)));
     }
     return true;
 }
