@@ -33,14 +33,11 @@ private slots:
     void copiesGroupedRecordingsApart_data()
     {
         QTest::addColumn<int>("engine");
-        QTest::addColumn<int>("total"); // 0: the planted library alone
-        for (Engine e : {Engine::BuiltIn, Engine::Fpcalc}) {
-            // Past 4,096 tracks, where unrelated tracks share index keys by chance.
-            QTest::addRow("%s, planted library", qPrintable(engineName(e))) << int(e) << 0;
-            QTest::addRow("%s, padded to 4200", qPrintable(engineName(e))) << int(e) << 4200;
-        }
+        QTest::addColumn<int>("total"); // past 4,096 tracks unrelated tracks share index keys by chance
+        for (Engine e : {Engine::BuiltIn, Engine::Fpcalc})
+            for (int total : {0, 4200})
+                QTest::addRow("%s, %d tracks", qPrintable(engineName(e)), total) << int(e) << total;
     }
-
     void copiesGroupedRecordingsApart()
     {
         QFETCH(int, engine);
@@ -52,26 +49,20 @@ private slots:
         ScanOptions options;
         options.engine = engine;
         options.detectMetadata = false;
-
+        QStringList problems =
+            judge(DuplicateGrouper::group(lib.tracks, options, QAtomicInt(0)), lib, library).problems;
         // Each copy matches its base itself, not only through another copy of its song, at the
         // shift planted give or take a word (1365 samples at 11,025 Hz with both engines).
         const QList<AcousticMatcher::Match> matches =
             AcousticMatcher::find(lib.tracks, options, QAtomicInt(0));
-        QStringList expected, found;
-        for (const PlantedCopy &c : library.copies()) {
+        for (const Pair &c : library.copies()) {
             const int planted = qRound(c.shiftSeconds * 11025.0 / 1365.0);
-            QString offset = QStringLiteral("no match");
-            for (const AcousticMatcher::Match &m : matches) {
-                if (m.a == c.base && m.b == c.copy)
-                    offset = QString::number(std::abs(m.offset - planted) <= 1 ? planted : m.offset);
-            }
-            expected << c.name + ": " + QString::number(planted);
-            found << c.name + ": " + offset;
+            if (std::none_of(matches.begin(), matches.end(), [&](const AcousticMatcher::Match &m) {
+                    return m.a == c.first && m.b == c.second && std::abs(m.offset - planted) <= 1;
+                }))
+                problems << c.name + ": no match with its base at offset " + QString::number(planted);
         }
-        QCOMPARE(found, expected);
-        const Verdict verdict =
-            judge(DuplicateGrouper::group(lib.tracks, options, QAtomicInt(0)), lib, library);
-        QVERIFY2(verdict.passed(), qPrintable(verdict.problems.join(QLatin1Char('\n'))));
+        QCOMPARE(problems, QStringList());
     }
 };
 

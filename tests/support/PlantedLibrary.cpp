@@ -21,6 +21,7 @@
 #include <functional>
 #include <numeric>
 #include <random>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -66,12 +67,10 @@ Wave song(int seed)
     const double third = rng.bounded(2) ? 1.18920712 : 1.25992105;
     std::array<int, 4> chord = {0, kScale[1 + rng.bounded(6)], kScale[1 + rng.bounded(6)],
                                 kScale[1 + rng.bounded(6)]};
-    const int stride = 1 + rng.bounded(6); // coprime to 7: the figure visits every degree
-    const int shift = 1 + rng.bounded(6);
-    const int start = rng.bounded(7);
-    const double decay = 6.0 + rng.bounded(14);
-    const double overtone = rng.bounded(50) / 100.0;
-    const double hats = 0.04 + rng.bounded(8) / 100.0;
+    // A stride coprime to 7: the figure visits every degree.
+    const int stride = 1 + rng.bounded(6), shift = 1 + rng.bounded(6), start = rng.bounded(7);
+    const double decay = 6.0 + rng.bounded(14), overtone = rng.bounded(50) / 100.0,
+                 hats = 0.04 + rng.bounded(8) / 100.0;
     return [=](double t) {
         const int beats = int(t / beat);
         const double bass = root * std::exp(kSemitone * chord[(beats / 8) % 4]);
@@ -95,8 +94,7 @@ Wave ident(int seed, double end)
     const double step = 0.12 + rng.bounded(9) / 100.0;
     const double root = 220.0 * std::exp(kSemitone * rng.bounded(12));
     const double third = rng.bounded(2) ? 1.18920712 : 1.25992105;
-    const int stride = 1 + rng.bounded(7);
-    const int shift = 1 + rng.bounded(7);
+    const int stride = 1 + rng.bounded(7), shift = 1 + rng.bounded(7);
     const double decay = 8.0 + rng.bounded(12);
     return [=](double t) {
         const int n = int(t / step);
@@ -160,18 +158,10 @@ QList<Source> sources()
     };
 }
 
-struct Planted
-{
-    const char *name;
-    int source;
-    const char *suffix;
-    int kbps;
-    double shiftSeconds;
-};
-
 // Several copies of one song, each checked against the base directly by the suite. The costly
 // ones come first, as the files are made in this order, two at a time.
-const Planted kPlanted[] = {
+// name, source, suffix, kbit/s, shift in seconds
+const std::tuple<const char *, int, const char *, int, double> kPlanted[] = {
     {"62 ms more lead-in, AAC 96 kbit/s", 1, "m4a", 96, 0.062},
     {"re-encode MP3 32 kbit/s", 0, "mp3", 32, 0.0},
     {"15 s of silence in front", 0, "mp3", 256, 15.0},
@@ -203,10 +193,8 @@ TrackInfo describe(int id, const QString &file, Engine engine, int seconds)
     rvw::TrackAnalysis::readTags(t, payload);
     if (t.durationMs < 1)
         t.durationMs = fp.durationMs;
-    const auto from = streamsOf(fp);
-    const auto to = streamsOf(t);
     for (int i = 0; i < 5; ++i)
-        *to[i] = *from[i];
+        *streamsOf(t)[i] = *streamsOf(fp)[i];
     if (fp.fingerprint.isEmpty())
         t.error = QStringLiteral("%1 could not fingerprint %2: %3").arg(engineName(engine), file, fp.error);
     return t;
@@ -233,12 +221,8 @@ quint32 movedKey(quint32 key, const std::array<quint32, 12> &to)
     return out;
 }
 
-struct Job
-{
-    QString name;
-    QStringList args; // all but the output
-    int file;
-};
+// output file name, ffmpeg arguments but the output, track index
+using Job = std::tuple<QString, QStringList, int>;
 
 } // namespace
 
@@ -260,15 +244,14 @@ bool PlantedLibrary::build(const QString &folder, int seconds, QString *error)
         return QStringList{"-f",  "f32le", "-ar", QString::number(kRenderRate),
                            "-ac", "1",     "-i",  folder + "/" + s.stem};
     };
-    for (const Planted &p : kPlanted) {
-        const Source &s = list[p.source];
+    for (const auto &[name, source, suffix, kbps, shift] : kPlanted) {
+        const Source &s = list[source];
         const int copy = int(list.size() + jobs.size());
-        const QString shift =
-            p.shiftSeconds > 0 ? QStringLiteral("adelay=%1:all=1").arg(qRound(p.shiftSeconds * 1000))
-                               : QStringLiteral("atrim=start=%1,asetpts=PTS-STARTPTS").arg(-p.shiftSeconds);
-        jobs.append({QStringLiteral("%1-copy%2.%3").arg(s.stem).arg(copy).arg(p.suffix),
-                     input(s) + QStringList{"-af", shift} + encode(p.kbps), copy});
-        planted.append({p.name, p.source, copy, p.shiftSeconds});
+        const QString filter = shift > 0 ? QStringLiteral("adelay=%1:all=1").arg(qRound(shift * 1000))
+                                         : QStringLiteral("atrim=start=%1,asetpts=PTS-STARTPTS").arg(-shift);
+        jobs.append({QStringLiteral("%1-copy%2.%3").arg(s.stem).arg(copy).arg(suffix),
+                     input(s) + QStringList{"-af", filter} + encode(kbps), copy});
+        planted.append({name, source, copy, shift});
         labels[copy] = s.stem;
     }
     for (int i = 0; i < list.size(); ++i) {
@@ -294,21 +277,22 @@ bool PlantedLibrary::build(const QString &folder, int seconds, QString *error)
     QThreadPool pool; // two files at a time
     pool.setMaxThreadCount(2);
     QtConcurrent::blockingMap(&pool, jobs, [&](const Job &job) {
-        const QString path = folder + QLatin1Char('/') + job.name;
+        const auto &[name, args, file] = job;
+        const QString path = folder + QLatin1Char('/') + name;
         QString why;
-        if (!ffmpeg(job.args + QStringList{path}, &why)) {
+        if (!ffmpeg(args + QStringList{path}, &why)) {
             const QMutexLocker lock(&mutex);
-            *error = QStringLiteral("could not make %1: %2").arg(job.name, why.trimmed());
+            *error = QStringLiteral("could not make %1: %2").arg(name, why.trimmed());
             return;
         }
         for (Engine e : {Engine::BuiltIn, Engine::Fpcalc}) {
             if (!hasEngine(e))
                 continue;
-            const TrackInfo t = describe(job.file, path, e, seconds);
+            const TrackInfo t = describe(file, path, e, seconds);
             const QMutexLocker lock(&mutex);
             if (t.fingerprint.isEmpty())
                 *error = t.error;
-            fingerprinted[int(e)][job.file] = t;
+            fingerprinted[int(e)][file] = t;
         }
     });
     return error->isEmpty();
@@ -321,20 +305,16 @@ int padTo(LabelledTracks &lib, int total, quint32 seed)
         full = std::max(full, t.fingerprint.size());
     QList<int> pool;
     QSet<QString> seen;
-    for (int i = 0; i < lib.tracks.size(); ++i) {
+    for (int i = 0; i < lib.tracks.size(); ++i)
         if (!seen.contains(lib.labels[i]) && lib.tracks[i].fingerprint.size() * 20 >= full * 19 &&
-            usableLength(lib.tracks[i]) > 16) {
-            seen.insert(lib.labels[i]);
-            pool.append(i);
-        }
-    }
+            usableLength(lib.tracks[i]) > 16)
+            seen.insert(lib.labels[i]), pool.append(i);
     QRandomGenerator rng(seed);
     while (pool.size() >= 2 && lib.tracks.size() < total) {
         TrackInfo t;
         t.id = int(lib.tracks.size());
         t.fileName = QStringLiteral("padding%1.mp3").arg(t.id);
         t.path = QStringLiteral("/padding/") + t.fileName;
-        t.format = QStringLiteral("mp3");
         t.durationMs = 120000 + rng.bounded(240001);
         for (int dest = 0, previous = -1, item = -1; dest < full; previous = item) {
             do
@@ -352,12 +332,9 @@ int padTo(LabelledTracks &lib, int total, quint32 seed)
             const auto in = streamsOf(from);
             const auto out = streamsOf(t);
             // Streams 0 and 2 hold words, 1 and 3 their masks, 4 the keys.
-            for (int s = 0; s < 5; ++s) {
-                for (int k = 0; k < length && !in[s]->isEmpty(); ++k) {
-                    const quint32 v = (*in[s])[start + k];
-                    out[s]->append(s == 4 ? movedKey(v, to) : s % 2 ? v : v ^ flip);
-                }
-            }
+            for (int s = 0; s < 5; ++s)
+                for (int k = start; k < start + length && !in[s]->isEmpty(); ++k)
+                    out[s]->append(s == 4 ? movedKey(in[s]->at(k), to) : in[s]->at(k) ^ (s % 2 ? 0u : flip));
             dest += length;
         }
         lib.labels.append(QStringLiteral("padding %1").arg(t.id));
@@ -370,35 +347,28 @@ Verdict judge(const QList<rvw::MatchGroup> &groups, const LabelledTracks &lib, c
 {
     Verdict v;
     QHash<int, int> groupOf;
-    for (int g = 0; g < groups.size(); ++g) {
+    for (int g = 0; g < groups.size(); ++g)
         for (int m : groups[g].members)
             groupOf.insert(m, g);
-    }
-    const auto together = [&](int a, int b) {
-        return groupOf.contains(a) && groupOf[a] == groupOf.value(b, -1);
+    const auto together = [&](const Pair &p) {
+        return groupOf.value(p.first, -1) == groupOf.value(p.second, -2);
     };
     const auto pair = [&](int a, int b) {
         return " (" + lib.tracks[a].fileName + " with " + lib.tracks[b].fileName + ")";
     };
-    for (const PlantedCopy &c : planted.copies()) {
-        if (together(c.base, c.copy))
+    for (const Pair &c : planted.copies())
+        if (together(c))
             ++v.found;
         else
-            v.problems << "copy not grouped with its base: " + c.name + pair(c.copy, c.base);
-    }
-    for (const LookAlike &l : planted.lookAlikes()) {
-        if (together(l.first, l.second))
+            v.problems << "copy not grouped with its base: " + c.name + pair(c.second, c.first);
+    for (const Pair &l : planted.lookAlikes())
+        if (together(l))
             v.problems << "different recordings grouped: " + l.name + pair(l.first, l.second);
-    }
-    for (const rvw::MatchGroup &g : groups) {
-        for (int i = 0; i < g.members.size(); ++i) {
-            for (int j = i + 1; j < g.members.size(); ++j) {
-                const int a = g.members[i], b = g.members[j];
-                if (lib.labels[a] != lib.labels[b] && ++v.falsePairs <= 12)
+    for (const rvw::MatchGroup &g : groups)
+        for (int i = 0; i < g.members.size(); ++i)
+            for (int j = i + 1, a = g.members[i]; j < g.members.size(); ++j)
+                if (const int b = g.members[j]; lib.labels[a] != lib.labels[b] && ++v.falsePairs <= 12)
                     v.problems << "false pair: " + lib.labels[a] + " / " + lib.labels[b] + pair(a, b);
-            }
-        }
-    }
     return v;
 }
 

@@ -19,22 +19,15 @@ enum class Engine
 };
 QString engineName(Engine engine);
 
-// Grouping must join `base` and `copy` (track indices); the copy's audio starts shiftSeconds
-// later (negative: its start is cut).
-struct PlantedCopy
-{
-    QString name;
-    int base = -1;
-    int copy = -1;
-    double shiftSeconds = 0.0;
-};
-
-// Two different recordings made to look alike (a shared logo, mostly digital silence).
-struct LookAlike
+// Two tracks (indices). A planted copy (second) of its base (first), whose audio starts
+// shiftSeconds later (negative: its start is cut), must be grouped with it; a look-alike pair is
+// two different recordings made to look alike (a shared logo, mostly digital silence).
+struct Pair
 {
     QString name;
     int first = -1;
     int second = -1;
+    double shiftSeconds = 0.0;
 };
 
 struct LabelledTracks
@@ -52,14 +45,13 @@ public:
     bool build(const QString &folder, int seconds, QString *error);
     bool hasEngine(Engine engine) const { return !fingerprinted[int(engine)].isEmpty(); }
     LabelledTracks tracks(Engine engine) const { return {fingerprinted[int(engine)], labels}; }
-    const QList<PlantedCopy> &copies() const { return planted; }
-    const QList<LookAlike> &lookAlikes() const { return alikes; }
+    const QList<Pair> &copies() const { return planted; }
+    const QList<Pair> &lookAlikes() const { return alikes; }
     int fileCount() const { return int(labels.size()); }
 
 private:
     QStringList labels;
-    QList<PlantedCopy> planted;
-    QList<LookAlike> alikes;
+    QList<Pair> planted, alikes;
     QList<rvw::TrackInfo> fingerprinted[2];
 };
 
@@ -75,7 +67,6 @@ struct Verdict
     qint64 falsePairs = 0; // pairs of tracks with different labels in one group
     // Copies not grouped with their base, look-alikes grouped, the first false pairs.
     QStringList problems;
-    bool passed() const { return problems.isEmpty(); }
 };
 
 Verdict judge(const QList<rvw::MatchGroup> &groups, const LabelledTracks &library,
