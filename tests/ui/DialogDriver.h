@@ -1,16 +1,8 @@
 #pragma once
 
 // Answers the modal dialogs and popup menus that a command opens, one step per dialog, in order.
-#include <QAbstractButton>
-#include <QApplication>
-#include <QDeadlineTimer>
-#include <QDialog>
-#include <QMessageBox>
-#include <QPointer>
-#include <QTest>
-#include <QTimer>
-
-#include <functional>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace rvwtest {
 
@@ -42,9 +34,8 @@ inline int drive(const std::function<void()> &command, QList<Step> steps, int wa
     QDeadlineTimer deadline(20000);
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {
-        QWidget *w = QApplication::activePopupWidget();
-        if (!w)
-            w = QApplication::activeModalWidget();
+        QWidget *w = QApplication::activePopupWidget() ? QApplication::activePopupWidget()
+                                                       : QApplication::activeModalWidget();
         if (deadline.hasExpired() && qobject_cast<QDialog *>(w))
             static_cast<QDialog *>(w)->reject();
         else if (deadline.hasExpired() && w)

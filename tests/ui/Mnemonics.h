@@ -2,15 +2,7 @@
 
 // Checks that keyboard users can reach every command: each button, menu entry and tab title
 // under a widget names an Alt+letter, and no two within reach share one.
-#include <QAbstractButton>
-#include <QAction>
-#include <QDialogButtonBox>
-#include <QHash>
-#include <QMenu>
-#include <QRegularExpression>
-#include <QStringList>
-#include <QTabBar>
-#include <QWidget>
+#include <QtWidgets>
 
 namespace rvwtest {
 
@@ -20,14 +12,13 @@ inline QStringList mnemonicProblems(const QStringList &texts)
 {
     static const QRegularExpression mnemonic(QStringLiteral("(?:^|[^&])(?:&&)*&([^&])"));
     QStringList problems;
-    QHash<QChar, QString> seen;
+    QHash<QString, QString> seen;
     for (const QString &text : texts) {
-        const QRegularExpressionMatch m = mnemonic.match(text);
-        const QChar key = m.hasMatch() ? m.captured(1).at(0).toLower() : QChar();
-        if (key.isNull())
+        const QString key = mnemonic.match(text).captured(1).toLower();
+        if (key.isEmpty())
             problems << QStringLiteral("no mnemonic: %1").arg(text);
         else if (seen.contains(key))
-            problems << QStringLiteral("'%1' in both %2 and %3").arg(key).arg(seen.value(key), text);
+            problems << QStringLiteral("'%1' in both %2 and %3").arg(key, seen.value(key), text);
         else
             seen.insert(key, text);
     }
@@ -48,20 +39,18 @@ inline QStringList keyboardTexts(const QWidget *root)
               !b->text().contains('&')))
             texts << b->text();
     }
-    for (const QTabBar *bar : root->findChildren<QTabBar *>()) {
+    for (const QTabBar *bar : root->findChildren<QTabBar *>())
         for (int i = 0; i < bar->count(); ++i)
             texts << bar->tabText(i);
-    }
     return texts;
 }
 
 inline QStringList menuTexts(const QMenu *menu)
 {
     QStringList texts;
-    for (const QAction *a : menu->actions()) {
+    for (const QAction *a : menu->actions())
         if (!a->isSeparator())
             texts << a->text();
-    }
     return texts;
 }
 

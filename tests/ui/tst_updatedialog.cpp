@@ -2,7 +2,6 @@
 #include "ui/UpdateDialog.h"
 
 #include <QtTest>
-#include <QtWidgets>
 
 using namespace rvw;
 
@@ -96,21 +95,19 @@ private slots:
     // Skipping remembers the version, "later" nothing; a critical release forgets a skip.
     void answers()
     {
-        for (const QString button : {"skipButton", "laterButton"}) {
-            UpdateChecker::Release r;
-            r.version = "1.2.0";
+        UpdateChecker::Release r;
+        r.version = "1.2.0";
+        QString skipped;
+        for (const char *button : {"laterButton", "skipButton"}) {
             UpdateDialog dialog(r, nullptr);
             dialog.show();
             dialog.findChild<QPushButton *>(button)->click();
             QVERIFY(dialog.result() == QDialog::Rejected && dialog.isHidden());
-            QCOMPARE(UpdateChecker::skippedVersion(), button == "skipButton" ? "1.2.0" : "");
-            UpdateChecker::setSkippedVersion({});
+            skipped += UpdateChecker::skippedVersion() + '|';
         }
-        UpdateChecker::setSkippedVersion("2.0.0");
-        UpdateChecker::Release r;
         r.critical = true;
-        UpdateDialog dialog(r, nullptr);
-        QVERIFY(UpdateChecker::skippedVersion().isEmpty());
+        const UpdateDialog critical(r, nullptr);
+        QCOMPARE(skipped + UpdateChecker::skippedVersion(), "|1.2.0|");
     }
 
     // Exactly year-month-day is shown as a date in the program's language; anything else as sent.
