@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QObject>
 #include <QSaveFile>
+#include <QUrl>
 
 namespace rvw {
 
@@ -154,16 +155,16 @@ struct ReportWriter::Builder
             forEachMember(group, [&](const TrackInfo &t, bool keeper) {
                 const QStringList fields{
                     keeper ? QStringLiteral("KEEP") : QStringLiteral("duplicate"),
-                    csvField(t.fileName),
-                    csvField(QFileInfo(t.path).absolutePath()),
-                    csvField(t.artist),
-                    csvField(t.title),
-                    csvField(t.album),
+                    csvText(t.fileName),
+                    csvText(QFileInfo(t.path).absolutePath()),
+                    csvText(t.artist),
+                    csvText(t.title),
+                    csvText(t.album),
                     csvField(formatDuration(t.durationMs)),
                     QString::number(t.bitrate),
                     QString::number(t.sampleRate),
                     QString::number(t.channels),
-                    csvField(t.format.toUpper()),
+                    csvText(t.format.toUpper()),
                     QString::number(t.size),
                     csvField(t.mtime.toString(Qt::ISODate)),
                 };
@@ -279,7 +280,10 @@ struct ReportWriter::Builder
                 out += QStringLiteral("#EXTINF:") + QString::number(t.durationMs / 1000) + QLatin1Char(',') +
                        singleLine(t.displayArtist() + QStringLiteral(" - ") + t.displayTitle()) +
                        QLatin1Char('\n');
-                out += t.path + QLatin1Char('\n');
+                // A path holding a line break cannot stand on a line of its own; its file URL can.
+                const bool oneLine = !t.path.contains(QLatin1Char('\n')) && !t.path.contains(QLatin1Char('\r'));
+                out += (oneLine ? t.path : QUrl::fromLocalFile(t.path).toString(QUrl::FullyEncoded)) +
+                       QLatin1Char('\n');
             });
         }
         return out;
@@ -351,6 +355,16 @@ QString ReportWriter::csvField(const QString &text)
     QString doubled = text;
     doubled.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + doubled + QLatin1Char('"');
+}
+
+QString ReportWriter::csvText(const QString &text)
+{
+    // A spreadsheet opening the report would run a cell that starts like a formula (a file
+    // named "=HYPERLINK(...)"); the apostrophe keeps it text.
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    if (!text.isEmpty() && formulaStarts.contains(text.front()))
+        return csvField(QLatin1Char('\'') + text);
+    return csvField(text);
 }
 
 } // namespace rvw

@@ -39,6 +39,8 @@ private:
 
     static QString formatDuration(qint64 ms);
     static QString csvField(const QString &text);
+    // A field of text read from a file: kept as text, never a formula.
+    static QString csvText(const QString &text);
 };
 
 } // namespace rvw
