@@ -398,6 +398,8 @@ bool CacheDatabase::clear(QString *error)
             close();
             for (const char *suffix : {"", "-wal", "-shm"})
                 QFile::remove(m_path + QLatin1String(suffix));
+            // The damage went with the file; left set, the next scan would move the new cache aside.
+            m_damaged = false;
             QString why;
             if (openFile(&why))
                 return true;
