@@ -1,11 +1,8 @@
 #include "app/CommandLine.h"
 #include "ui/MainWindow.h"
 
-#include <QApplication>
-#include <QCommandLineParser>
-#include <QProcess>
-#include <QTimer>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <cstdio>
 
@@ -52,11 +49,12 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("request"); // the folders in order, and whether the scan starts
+        // clang-format off
         QTest::addRow("none") << QStringList{} << "";
         QTest::addRow("options in order") << QStringList{"-s", "/m", "--scan=/j", "-a"} << "/m,/j autostart";
-        QTest::addRow("arguments after options")
-            << QStringList{"/a", "-s", "/b", "--autostart"} << "/b,/a autostart";
+        QTest::addRow("arguments after options") << QStringList{"/a", "-s", "/b", "--autostart"} << "/b,/a autostart";
         QTest::addRow("arguments only") << QStringList{"/a", "/b"} << "/a,/b";
+        // clang-format on
     }
     void requests()
     {
@@ -96,10 +94,9 @@ private slots:
         for (const char *name :
              {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "LANGUAGE", "LC_ALL", "LC_MESSAGES"})
             e.remove(name);
-        for (const QString &pair :
-             QStringList{"LANG=C.UTF-8", "HOME=@", "XDG_CONFIG_HOME=@", "XDG_DATA_HOME=@", "XDG_CACHE_HOME=@",
-                         QString(kAsProgram) + "=1"} +
-                 env.split(' ', Qt::SkipEmptyParts))
+        const QString vars =
+            "LANG=C.UTF-8 HOME=@ XDG_CONFIG_HOME=@ XDG_DATA_HOME=@ XDG_CACHE_HOME=@ %1=1 " + env;
+        for (const QString &pair : vars.arg(kAsProgram).split(' ', Qt::SkipEmptyParts))
             e.insert(pair.section('=', 0, 0), pair.section('=', 1).replace("@", m_home.path()));
         QProcess p;
         p.setProcessEnvironment(e);
