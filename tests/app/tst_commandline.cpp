@@ -23,8 +23,9 @@ void reportTheWindow()
 {
     if (!qEnvironmentVariableIsSet(kAsProgram))
         return;
-    auto *poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, qApp, [] {
+    // The text-only start makes a QCoreApplication, so qApp (a QApplication) is not used here.
+    auto *poll = new QTimer(QCoreApplication::instance());
+    QObject::connect(poll, &QTimer::timeout, QCoreApplication::instance(), [] {
         for (QWidget *w : QApplication::topLevelWidgets()) {
             if (auto *window = qobject_cast<MainWindow *>(w); window && window->isVisible()) {
                 std::printf("window %s sheet:%s icon:%d\n", qPrintable(window->scanFolders().join(',')),
