@@ -51,7 +51,6 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("request"); // the folders in order, and whether the scan starts
         // clang-format off
-        QTest::addRow("none") << QStringList{} << "";
         QTest::addRow("options in order") << QStringList{"-s", "/m", "--scan=/j", "-a"} << "/m,/j autostart";
         QTest::addRow("arguments after options") << QStringList{"/a", "-s", "/b", "--autostart"} << "/b,/a autostart";
         QTest::addRow("arguments only") << QStringList{"/a", "/b"} << "/a,/b";

@@ -76,9 +76,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setOrganizationName(QStringLiteral("RavelwickTests"));
-    QCoreApplication::setApplicationName(QStringLiteral("tst_translations"));
     tst_Translations test;
-    QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
 

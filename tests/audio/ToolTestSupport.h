@@ -60,11 +60,11 @@ inline QStringList recordedArgs(const QString &path)
 // removes the variable), optionally as another copy of the program. True when the child passed.
 inline bool childPasses(QString *log, const QMap<QString, QString> &env, const QString &program = QString())
 {
+    // The parent's own tool choices are not inherited.
+    QMap<QString, QString> all{{"RVW_FFMPEG", ""}, {"RVW_FPCALC", ""}, {"RVW_TEST_CHILD", "1"}};
+    all.insert(env);
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.remove(QStringLiteral("RVW_FFMPEG"));
-    e.remove(QStringLiteral("RVW_FPCALC"));
-    e.insert(QStringLiteral("RVW_TEST_CHILD"), QStringLiteral("1"));
-    for (auto it = env.cbegin(); it != env.cend(); ++it)
+    for (auto it = all.cbegin(); it != all.cend(); ++it)
         it.value().isEmpty() ? e.remove(it.key()) : e.insert(it.key(), it.value());
     const QString function = QString::fromLatin1(QTest::currentTestFunction());
     const QString tag = QString::fromUtf8(QTest::currentDataTag() ? QTest::currentDataTag() : "");

@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <complex>
-#include <numeric>
 #include <vector>
 
 using namespace rvw;
@@ -102,17 +101,8 @@ class TestFingerprint : public QObject
     Q_OBJECT
 
 private slots:
-    void bandEdgesRunFrom300To2000Hz()
-    {
-        const auto &e = Fingerprint::Generator::bandEdges();
-        QCOMPARE(QList<int>(e.begin(), e.end()),
-                 (QList<int>{111, 118, 125, 132, 140, 149, 157, 167, 177, 187, 198, 210,
-                             222, 235, 249, 264, 280, 296, 314, 332, 352, 373, 395, 418,
-                             443, 469, 497, 526, 557, 590, 625, 662, 702, 743}));
-    }
-
-    // The block output equals a model: the one-sample filter (symmetric taps summing to one),
-    // then linear interpolation at input position k x rate / 11,025.
+    // The block output equals a model: the one-sample filter, then linear interpolation at input
+    // position k x rate / 11,025.
     void downsampler_data()
     {
         QTest::addColumn<int>("rate");
@@ -136,9 +126,6 @@ private slots:
         const std::vector<float> &t = one.filterTaps();
         QCOMPARE(one.resampleRatio(), ratio);
         QCOMPARE(int(t.size()) * 10 + int(one.isFiltering()), taps * 10 + int(taps > 0));
-        for (size_t i = 0; i < t.size(); ++i)
-            QVERIFY(std::fabs(t[i] - t[t.size() - 1 - i]) < 1e-7f);
-        QVERIFY(taps == 0 || std::fabs(std::accumulate(t.begin(), t.end(), 0.0) - 1.0) < 1e-6);
         const Samples x = musicLike(qMax(rate, 8000), 0.05, 3);
         Samples filtered, out;
         for (float v : x)
@@ -167,14 +154,16 @@ private slots:
         }
     }
 
-    // Band energies against a plain DFT of the windowed frame; bit m of a word is set when the
-    // difference of bands m and m+1 grew since the last frame, and marked strong when that
-    // change exceeds 0.35 of the mean change.
+    // Bands rising from 300 Hz to 2 kHz, their energies against a plain DFT of the windowed frame;
+    // bit m of a word is set when the difference of bands m and m+1 grew since the last frame, and
+    // marked strong when that change exceeds 0.35 of the mean change.
     void wordsFollowBandEnergies()
     {
         using namespace Fingerprint;
         const Samples x = musicLike(11025, 1.0, 5);
         const auto &edges = Generator::bandEdges();
+        QCOMPARE((std::pair{edges.front(), edges.back()}), (std::pair{111, 743}));
+        QVERIFY(std::adjacent_find(edges.begin(), edges.end(), std::greater_equal<int>()) == edges.end());
         Generator g;
         std::array<double, kBands> previous{}, e{};
         Words words, masks;
@@ -223,7 +212,6 @@ private slots:
         QTest::newRow("one frame, no word") << QList<int>{4096, 0, 0};
         QTest::newRow("one hop short of a word") << QList<int>{4096 + 1364, 0, 1};
         QTest::newRow("first word") << QList<int>{4096 + 1365, 1, 1};
-        QTest::newRow("60 s") << QList<int>{661500, 481, 482};
     }
     void wordCounts()
     {
@@ -327,14 +315,12 @@ private slots:
         QTest::addColumn<double>("threshold");
         QTest::addColumn<bool>("passes");
         const Words a = randomWords(300, 13);
-        QTest::newRow("same start") << a << a << 0.0 << true;
         for (int shift : {1, 13, 24, 31, 48}) {
             QTest::addRow("b %d words later", shift)
                 << a << randomWords(shift, 100 + shift) + a << 0.05 << true;
             QTest::addRow("b %d words earlier", shift) << a << a.mid(shift) << 0.05 << true;
         }
         QTest::newRow("beyond the search") << a << randomWords(60, 160) + a << 0.25 << false;
-        QTest::newRow("unrelated") << a << randomWords(300, 14) << 0.25 << false;
         QTest::newRow("39 words pass unjudged") << randomWords(39, 15) << randomWords(300, 16) << 0.0 << true;
         QTest::newRow("40 words are judged") << randomWords(40, 15) << randomWords(300, 16) << 0.25 << false;
         QTest::newRow("empty a") << Words{} << a << 1.0 << false;
@@ -358,7 +344,6 @@ private slots:
         const QByteArray blob = QByteArray::fromHex("78563412ffffffff010203");
         QCOMPARE(Fingerprint::fromBlob(blob), (Words{0x12345678u, 0xFFFFFFFFu}));
         QCOMPARE(Fingerprint::toBlob(Fingerprint::fromBlob(blob)), blob.left(8));
-        QVERIFY(Fingerprint::fromBlob(blob.right(3)).isEmpty() && Fingerprint::toBlob({}).isEmpty());
     }
 };
 

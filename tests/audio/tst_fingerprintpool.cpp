@@ -5,7 +5,6 @@
 #include "audio/ToolTestSupport.h"
 
 #include <QFile>
-#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
@@ -21,7 +20,7 @@ FingerprintResult resultAt(const QSignalSpy &spy, int i)
     return spy.at(i).at(1).value<FingerprintResult>();
 }
 
-// Runs one job (id 5) through a one-lane pool: every result reported for it.
+// Runs one job through a one-lane pool: every result reported.
 QList<FingerprintResult> runOne(const QString &path, bool useFpcalc = false, int seconds = 10)
 {
     FingerprintPool pool(1, seconds, useFpcalc);
@@ -29,8 +28,7 @@ QList<FingerprintResult> runOne(const QString &path, bool useFpcalc = false, int
     pool.run({{5, path}});
     QList<FingerprintResult> results;
     for (int i = 0; i < completed.count(); ++i)
-        if (completed.at(i).at(0).toInt() == 5)
-            results.append(resultAt(completed, i));
+        results.append(resultAt(completed, i));
     return results;
 }
 
@@ -59,93 +57,93 @@ private slots:
         haveFiles = toolsupport::inChild();
         if (haveFiles || !toolsupport::haveTool("ffmpeg"))
             return;
-        const QString wav = file("music.wav");
-        QString error;
-        QVERIFY2(
-            toolsupport::ffmpeg(rvwtest::melodyInput(1, 3) + QStringList{"-c:a", "pcm_s16le", wav}, &error),
-            qPrintable(error));
+        QVERIFY(toolsupport::ffmpeg(rvwtest::melodyInput(1, 3) +
+                                    QStringList{"-c:a", "pcm_s16le", file("music.wav")}));
         // 16-bit: Qt's GStreamer decoder here cannot take the 24-bit FLAC ffmpeg makes by default.
         // Streamed Matroska carries no length. The long files run past the 60 s analysed by
         // default, in formats the tag reader gives no length for.
-        const auto args = [&](const char *line) {
-            QStringList out = QString::fromLatin1(line).split(QLatin1Char(' '));
-            for (QString &a : out)
-                if (a.contains(QLatin1Char('.')) && !a.startsWith(QLatin1Char('0')))
-                    a = file(a);
-            return out;
-        };
-        QVERIFY2(toolsupport::ffmpeg(
-                     args("-i music.wav -c:a flac -sample_fmt s16 music.flac -c:a libmp3lame -b:a 128k "
-                          "music.mp3 -c:a flac -sample_fmt s16 -f matroska -live 1 music.mka "
-                          "-t 0.3 -c:a pcm_s16le short.wav"),
-                     &error),
-                 qPrintable(error));
-        QVERIFY2(toolsupport::ffmpeg(
-                     args("-stream_loop 24 -i music.wav -c:a wmav2 long.wma -c:a aac -f adts long.aac "
-                          "-c:a flac -sample_fmt s16 -f matroska -live 1 long.mka"),
-                     &error),
-                 qPrintable(error));
-        QVERIFY(QFile::copy(wav, file("slow.wav")));
+        QStringList args = QStringLiteral("-i music.wav -stream_loop 24 -i music.wav "
+                                          "-map 0 -c:a flac -sample_fmt s16 music.flac "
+                                          "-map 0 -c:a libmp3lame -b:a 128k music.mp3 "
+                                          "-map 0 -c:a flac -sample_fmt s16 -f matroska -live 1 music.mka "
+                                          "-map 0 -t 0.3 -c:a pcm_s16le short.wav "
+                                          "-map 1 -c:a wmav2 long.wma -map 1 -c:a aac -f adts long.aac "
+                                          "-map 1 -c:a flac -sample_fmt s16 -f matroska -live 1 long.mka")
+                               .split(QLatin1Char(' '));
+        for (QString &a : args)
+            if (a.contains(QLatin1Char('.')) && !a.startsWith(QLatin1Char('0')))
+                a = file(a);
+        QVERIFY(toolsupport::ffmpeg(args));
+        QVERIFY(QFile::copy(file("music.wav"), file("slow.wav")));
         QFile garbage(file("garbage.mp3"));
         QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(20000, '\x5a')) == 20000);
         haveFiles = true;
     }
 
-    // Lanes are clamped to 1..16, each a running thread the pool owns; no thread count means 120 s.
-    void laneCount_data()
+    // Every job reported once, with progress counting up, on 1..16 lanes, each a running thread the
+    // pool owns; the same pool takes another batch and gives the same words for the same file. A
+    // decoder that holds the slow file until three others are decoded holds only its own lane: the
+    // rest pass it, in job order.
+    void batches_data()
     {
         QTest::addColumn<int>("threads");
         QTest::addColumn<int>("lanes");
-        for (auto [threads, lanes] : {std::pair{0, 1}, {1, 1}, {16, 16}, {17, 16}})
-            QTest::addRow("%d threads", threads) << threads << lanes;
-    }
-    void laneCount()
-    {
-        QFETCH(int, threads);
-        QFETCH(int, lanes);
-        FingerprintPool pool(threads, 10, false);
-        QCOMPARE(pool.laneCount(), lanes);
-        for (QThread *t : pool.laneThreads())
-            QVERIFY(t->isRunning() && t->parent() == &pool);
-        QCOMPARE(FingerprintWorker(0, false).secondsToAnalyse(), 120);
-        // An empty batch, or one cancelled before it starts, hands out no job.
-        QSignalSpy completed(&pool, &FingerprintPool::completed);
-        const QAtomicInt cancel(1);
-        pool.run({});
-        pool.run({{1, file("missing.flac")}}, &cancel);
-        QCOMPARE(completed.count(), 0);
-    }
-
-    // Every job reported once, with progress counting up; the same pool takes another batch and
-    // gives the same words for the same file.
-    void batches_data()
-    {
-        QTest::addColumn<int>("lanes");
         QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QList<int>>("order"); // of completion, where it is certain
+        const QStringList three{"music.wav", "music.flac", "music.mp3"};
         QTest::newRow("ten jobs on two lanes")
-            << 2 << QString("music.wav music.flac ").repeated(5).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        QTest::newRow("three jobs on four lanes") << 4 << QStringList{"music.wav", "music.flac", "music.mp3"};
+            << 2 << 2
+            << QString("music.wav music.flac ").repeated(5).split(QLatin1Char(' '), Qt::SkipEmptyParts)
+            << QList<int>{};
+        QTest::newRow("no thread count: one lane") << 0 << 1 << three << QList<int>{100, 101, 102, 1};
+        QTest::newRow("17 threads: 16 lanes") << 17 << 16 << three << QList<int>{};
+        QTest::newRow("slow first job on two lanes")
+            << 2 << 2 << QStringList{"slow.wav", "music.wav", "music.flac", "music.wav"}
+            << QList<int>{101, 102, 103, 100, 1};
     }
     void batches()
     {
         if (!haveFiles)
             QSKIP("ffmpeg is not installed");
+        QFETCH(int, threads);
         QFETCH(int, lanes);
         QFETCH(QStringList, files);
-        FingerprintPool pool(lanes, 10, false);
+        QFETCH(QList<int>, order);
+        if (!toolsupport::inChild()) {
+            QTemporaryDir bin;
+            const QByteArray marks = QFile::encodeName(bin.filePath("mark"));
+            const QByteArray script =
+                "case \"$*\" in *slow*) i=0; while [ $(ls '" + marks +
+                "'.* 2>/dev/null | wc -l) -lt 3 ] && "
+                "[ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done; sleep 0.5 ;; esac\n'" +
+                QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("ffmpeg"))) +
+                "' \"$@\"; rc=$?; touch '" + marks + ".'$$; exit $rc";
+            const QString fake = toolsupport::writeScript(bin.path(), QStringLiteral("ffmpeg-slow"), script);
+            VERIFY_IN_CHILD({{"RVW_FFMPEG", fake}, {"RVW_TEST_DIR", dir.path()}});
+            return;
+        }
+        FingerprintPool pool(threads, 10, false);
+        QCOMPARE(pool.laneCount(), lanes);
+        for (QThread *t : pool.laneThreads())
+            QVERIFY(t->isRunning() && t->parent() == &pool);
         QSignalSpy completed(&pool, &FingerprintPool::completed);
         QSignalSpy progress(&pool, &FingerprintPool::progress);
+        // An empty batch, or one cancelled before it starts, hands out no job.
+        const QAtomicInt cancel(1);
+        pool.run({});
+        pool.run({{1, file("missing.flac")}}, &cancel);
         Jobs jobs;
         for (int i = 0; i < files.size(); ++i)
             jobs.append({100 + i, file(files[i])});
         pool.run(jobs);
         pool.run({{1, file("music.wav")}});
         const int n = int(files.size());
+        QCOMPARE(completed.count(), n + 1);
         QStringList seen, expected;
-        QSet<int> ids;
+        QList<int> ids;
         for (int i = 0; i <= n; ++i) {
             const FingerprintResult r = resultAt(completed, i);
-            ids.insert(completed.at(i).at(0).toInt());
+            ids << completed.at(i).at(0).toInt();
             seen << QStringLiteral("%1/%2 %3 words>=15:%4 masks:%5 3 s:%6")
                         .arg(progress.at(i).at(0).toInt())
                         .arg(progress.at(i).at(1).toInt())
@@ -157,45 +155,17 @@ private slots:
             expected << QStringLiteral("%1/%2  words>=15:1 masks:1 3 s:1")
                             .arg(i < n ? i + 1 : 1)
                             .arg(i < n ? n : 1);
-            if (completed.at(i).at(0).toInt() == 100) // music.wav, as job 1 of the second batch
+            if (ids.last() == 100) // music.wav or its copy, as job 1 of the second batch
                 QCOMPARE(resultAt(completed, n).fingerprint, r.fingerprint);
         }
         QCOMPARE(seen, expected);
-        QCOMPARE(completed.count(), n + 1);
-        QCOMPARE(ids.size(), n + 1);
-        QVERIFY(ids.contains(100) && ids.contains(100 + n - 1) && ids.contains(1));
-    }
-
-    void completionOrderIsNotJobOrder()
-    {
-        if (!haveFiles)
-            QSKIP("ffmpeg is not installed");
-        if (!toolsupport::inChild()) {
-            // A decoder that holds one file until the other three are decoded holds only its own lane.
-            const QByteArray marks = QFile::encodeName(dir.filePath("mark"));
-            const QByteArray script =
-                "case \"$*\" in *slow*) i=0; while [ $(ls '" + marks +
-                "'.* 2>/dev/null | wc -l) -lt 3 ] && "
-                "[ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done; sleep 0.5 ;; esac\n'" +
-                QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("ffmpeg"))) +
-                "' \"$@\"; rc=$?; touch '" + marks + ".'$$; exit $rc";
-            const QString fake = toolsupport::writeScript(dir.path(), QStringLiteral("ffmpeg-slow"), script);
-            VERIFY_IN_CHILD({{"RVW_FFMPEG", fake}, {"RVW_TEST_DIR", dir.path()}});
-            return;
+        if (order.isEmpty()) { // which lane finishes first is up to the scheduler
+            std::sort(ids.begin(), ids.end());
+            order << 1;
+            for (int i = 0; i < n; ++i)
+                order << 100 + i;
         }
-        FingerprintPool pool(2, 10, false);
-        QSignalSpy completed(&pool, &FingerprintPool::completed);
-        QSignalSpy progress(&pool, &FingerprintPool::progress);
-        pool.run(
-            {{0, file("slow.wav")}, {1, file("music.wav")}, {2, file("music.flac")}, {3, file("music.wav")}});
-        QCOMPARE(completed.count(), 4);
-        QList<int> order;
-        for (const QList<QVariant> &args : std::as_const(completed))
-            order.append(args.at(0).toInt());
-        // the slow job finishes last; the fast ones share the other lane in job order
-        QCOMPARE(order, (QList<int>{1, 2, 3, 0}));
-        QCOMPARE(progress.last(), (QVariantList{4, 4}));
-        QVERIFY(!resultAt(completed, 3).fingerprint.isEmpty());
+        QCOMPARE(ids, order);
     }
 
     // Which engine and decoder a job ends up with, and what it reports. The length of a file
@@ -244,8 +214,7 @@ private slots:
         QCOMPARE(results.size(), 1);
         const FingerprintResult &r = results[0];
         if (durationMs < 0) {
-            QVERIFY(r.fingerprint.isEmpty());
-            QVERIFY(!r.error.isEmpty());
+            QVERIFY(r.fingerprint.isEmpty() && !r.error.isEmpty());
             return;
         }
         QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
@@ -257,21 +226,19 @@ private slots:
         QCOMPARE(r.fingerprintAlt.isEmpty(), !builtIn);
     }
 
-    // Qt's decoder alone: the frame budget, the stream's length, damaged input; and the same audio
-    // through ffmpeg's resampler gives nearly the same words.
+    // Qt's decoder alone: the frame budget, the stream's length; and the same audio through ffmpeg's
+    // resampler gives nearly the same words. (Damaged input: "both fail" above.)
     void decodeWithQt_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("seconds");
-        QTest::addColumn<int>("minWords"); // 0: fails
+        QTest::addColumn<int>("minWords");
         QTest::addColumn<int>("maxWords");
         QTest::newRow("WAV") << "music.wav" << 10 << 15 << 30;
-        QTest::newRow("FLAC") << "music.flac" << 10 << 15 << 30;
         QTest::newRow("MP3") << "music.mp3" << 10 << 15 << 30;
         QTest::newRow("Matroska without a length") << "music.mka" << 10 << 15 << 30;
         // One second is 48,000 frames, or a little more (whole buffers) at 11,025 Hz: 4 to 6 words.
         QTest::newRow("frame budget") << "music.wav" << 1 << 4 << 6;
-        QTest::newRow("damaged") << "garbage.mp3" << 5 << 0 << 0;
     }
     void decodeWithQt()
     {
@@ -289,9 +256,7 @@ private slots:
         const QList<quint32> words = analyzer.mainGenerator.finish();
         const int count = analyzer.mainGenerator.wordCount();
         QVERIFY2(count >= minWords && count <= maxWords, qPrintable(QString::number(count)));
-        QCOMPARE(error.isEmpty(), minWords > 0);
-        if (minWords == 0)
-            return;
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         // On a slow machine a decoder stopped early may not have announced the length at all.
         QVERIFY2((seconds < 3 && durationMs == 0) || near(durationMs, 3000, 3),
                  qPrintable(QString::number(durationMs)));

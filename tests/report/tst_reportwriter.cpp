@@ -1,21 +1,11 @@
 #include "report/ReportWriter.h"
 
-#include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRandomGenerator>
-#include <QRegularExpression>
-#include <QScopeGuard>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <csignal>
 #include <sys/resource.h>
 
-using rvw::MatchGroup;
-using rvw::ReportWriter;
-using rvw::TrackInfo;
+using namespace rvw;
 
 namespace {
 
@@ -60,7 +50,7 @@ class TestReportWriter : public QObject
     QTemporaryDir m_dir;
     QList<TrackInfo> m_tracks;
     QList<MatchGroup> m_groups;
-    rvw::ScanOptions m_options;
+    ScanOptions m_options;
 
     QString report(int format, const QList<TrackInfo> &tracks, const QList<MatchGroup> &groups)
     {
@@ -87,8 +77,8 @@ private slots:
         // The last track is in no group.
         m_tracks << a << b << c << track("/music/x/two.wav", 5000000000LL, "Solo", "One", 1)
                  << track("/music/x/also.wav", 7, "Solo", "Live", 60000) << track("/music/x/lone.mp3", 10);
-        m_groups << MatchGroup{1, rvw::Acoustic, {0, 1, 2}, {}, 1, {}, 0.8749, 4001536}
-                 << MatchGroup{2, rvw::Identical, {3, 4}, {}, 4, {}, 1, 5000000000LL};
+        m_groups << MatchGroup{1, Acoustic, {0, 1, 2}, {}, 1, {}, 0.8749, 4001536}
+                 << MatchGroup{2, Identical, {3, 4}, {}, 4, {}, 1, 5000000000LL};
         // clang-format on
     }
 

@@ -61,7 +61,6 @@ bool runSql(const QStringList &statements)
 }
 
 const auto cacheDir = [] { return QFileInfo(CacheDatabase::defaultPath()).absoluteDir(); };
-const auto asideFiles = [] { return cacheDir().entryList({"analysis-cache.sqlite.damaged-*"}); };
 
 } // namespace
 
@@ -175,7 +174,7 @@ private slots:
         outcome += db.isDamaged() ? "damaged" : "sound";
         if (!action.isEmpty())
             QVERIFY2(action == "clear" ? db.clear(&error) : db.rebuild(), qPrintable(error));
-        const QStringList aside = asideFiles();
+        const QStringList aside = cacheDir().entryList({"analysis-cache.sqlite.damaged-*"});
         QFile old(cacheDir().filePath(aside.value(0)));
         QVERIFY(aside.isEmpty() ||
                 (old.open(QIODevice::ReadOnly) && old.readAll().mid(100) == original.mid(100)));

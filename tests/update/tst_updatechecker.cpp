@@ -1,11 +1,7 @@
 #include "app/AppInfo.h"
 #include "update/UpdateChecker.h"
 
-#include <QNetworkProxy>
-#include <QSettings>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
+#include <QtNetwork>
 #include <QtTest>
 
 #include <ctime>

@@ -15,13 +15,10 @@ inline QImage render(QWidget &widget)
 }
 
 // Counts paint events, to tell whether a change reaches the screen.
-template <typename Widget> class PaintCounter : public Widget
+template <typename Widget> struct PaintCounter : Widget
 {
-public:
     using Widget::Widget;
     int paints = 0;
-
-protected:
     void paintEvent(QPaintEvent *event) override
     {
         ++paints;

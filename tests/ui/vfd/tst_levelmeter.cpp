@@ -1,7 +1,6 @@
 #include "ui/vfd/LevelMeter.h"
 #include "ui/vfd/RenderHelpers.h"
 
-#include <QPainter>
 #include <QTest>
 
 using rvw::vfd::LevelMeter;
@@ -25,43 +24,13 @@ class tst_LevelMeter : public QObject
     Q_OBJECT
 
 private slots:
-    // One row drawn 320.5 pixels wide makes every segment exactly 10 pixels with 1.5 between.
-    void rowsRoundToSegments()
-    {
-        QStringList rows;
-        for (const auto &[level, peak] : {std::pair(0.0, 0.0),
-                                          {0.49, 0.0},
-                                          {0.375, 0.0},
-                                          {0.01, 0.0},
-                                          {1.0, 1.0},
-                                          {0.0, 0.5},
-                                          {0.25, 1.0}}) {
-            QImage image(330, 10, QImage::Format_ARGB32);
-            image.fill(Qt::transparent);
-            QPainter painter(&image);
-            LevelMeter().drawRow(painter, QRectF(0, 0, 320.5, 10), level, peak);
-            rows << segments(image, 5, 11.5, 5);
-            QCOMPARE(image.pixelColor(10, 5).alpha(), 0); // the gaps stay empty
-        }
-        QCOMPARE(rows.join('\n'), "............................\n"
-                                  "##############..............\n" // 13.72 rounds up
-                                  "###########.................\n" // 10.5 rounds away from zero
-                                  "............................\n"
-                                  "############################\n"
-                                  ".............#..............\n" // the peak-hold marker alone
-                                  "#######....................#");
-    }
-
     void levelsClampAndPeaksFall()
     {
         LevelMeter meter;
         QStringList states;
         const auto state = [&] {
-            states << QStringLiteral("%1 %2 %3 %4")
-                          .arg(meter.leftLevel())
-                          .arg(meter.rightLevel())
-                          .arg(meter.leftPeak())
-                          .arg(meter.rightPeak());
+            states << QString::asprintf("%g %g %g %g", meter.leftLevel(), meter.rightLevel(),
+                                        meter.leftPeak(), meter.rightPeak());
         };
         meter.setLevels(1.4, -0.2);
         state();
@@ -79,14 +48,15 @@ private slots:
                  "1 0 1 0 | 0 0 0.04 0 | 0 0 0.01 0 | 0 0 0 0 | 0.6 0 0.6 0.17 | 0 0 0 0");
     }
 
-    // The whole widget: left row above the right, both below the scale unless it is hidden.
+    // The whole widget: the left row above the right, both below the scale unless it is hidden;
+    // a level lights the nearest number of segments, 0.49 x 28 = 13.72 rounding up and 10.5
+    // away from zero, and the falling peak-hold marker its own.
     void paintsBothRows()
     {
         LevelMeter meter;
-        meter.resize(220, 34);
         meter.setLevels(1.0, 1.0);
         for (int i = 0; i < 10; ++i)
-            meter.setLevels(0.5, 0.25); // peak-hold now 0.7: segment 19
+            meter.setLevels(0.49, 0.375); // peak-hold now 0.7: segment 19
         QStringList rows;
         for (const bool scale : {true, false}) {
             meter.setScaleVisible(scale);
@@ -96,9 +66,9 @@ private slots:
             for (const int y : {5, 16, 20})
                 rows << segments(image, 16, (206 - 40.5) / 28 + 1.5, y);
         }
-        const QString left = "##############.....#........", right = "#######............#........";
+        const QString left = "##############.....#........", right = "###########........#........";
         const QString none(28, '.');
-        QCOMPARE(rows.join('\n'), QStringList({none, left, left, left, right, right}).join('\n'));
+        QCOMPARE(rows.join(' '), QStringList({none, left, left, left, right, right}).join(' '));
     }
 };
 

@@ -12,16 +12,11 @@ namespace {
 // Centre of segment a..g of a 34-pixel digit whose cell starts at x0.
 QPoint segmentCentre(char segment, double x0)
 {
-    const double h = 0.135 * 34 / 2.0, xL = x0 + h, xR = x0 + 0.56 * 34 - h;
-    const double x = QByteArray("bc").contains(segment)   ? xR
-                     : QByteArray("ef").contains(segment) ? xL
-                                                          : (xL + xR) / 2;
-    const double y = segment == 'a'                       ? h
-                     : QByteArray("bf").contains(segment) ? (h + 17) / 2
-                     : QByteArray("ce").contains(segment) ? (17 + 34 - h) / 2
-                     : segment == 'd'                     ? 34 - h
-                                                          : 17;
-    return QPoint(int(x), int(y));
+    const double h = 0.135 * 34 / 2.0, xs[3] = {x0 + h, x0 + 0.28 * 34, x0 + 0.56 * 34 - h};
+    const double ys[5] = {h, (h + 17) / 2, 17, (17 + 34 - h) / 2, 34 - h};
+    // Column (left, middle, right) and row (top, upper half, middle, lower half, bottom) of a..g.
+    const int i = segment - 'a', column[7] = {1, 2, 2, 1, 0, 0, 1}, row[7] = {0, 1, 3, 4, 3, 1, 2};
+    return QPoint(int(xs[column[i]]), int(ys[row[i]]));
 }
 
 } // namespace
@@ -53,11 +48,9 @@ private slots:
         QCOMPARE(lit.join(' '), "abcdef bc abdeg abcdg bcfg acdfg acdefg abc abcdefg abcdfg g d  ");
         display.setText(QStringLiteral("1"));
         display.setDimmed(true);
-        const QImage dimmed = rvw::test::render(display);
-        QCOMPARE(QStringLiteral("%1 %2")
-                     .arg(dimmed.pixelColor(segmentCentre('b', 0)).alpha())
-                     .arg(dimmed.pixelColor(segmentCentre('a', 0)).alpha()),
-                 "120 70");
+        const QImage dim = rvw::test::render(display);
+        QVERIFY(dim.pixelColor(segmentCentre('b', 0)).alpha() == 120 &&
+                dim.pixelColor(segmentCentre('a', 0)).alpha() == 70);
     }
 
     // The clock ticks through setText: a new time reaches the screen, and a longer one (past
@@ -78,8 +71,6 @@ private slots:
         QTRY_VERIFY(display->paints > paints);
         display->setText(QStringLiteral("10:00:01"));
         QTRY_VERIFY(display->width() > width && display->width() == display->sizeHint().width());
-        display->setDigitHeight(7);
-        QCOMPARE(display->digitHeight(), 8);
     }
 };
 
