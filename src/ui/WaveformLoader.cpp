@@ -217,6 +217,10 @@ private:
                    EnvelopeBuilder &builder)
     {
         Attempt attempt;
+        // Given no source at all the decoder neither starts nor reports an error: the request
+        // would wait out the whole time limit before failing.
+        if (request.path.isEmpty())
+            return attempt;
         bool done = false;
         QAudioDecoder decoder;
         if (format.isValid())

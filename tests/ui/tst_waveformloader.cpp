@@ -24,7 +24,7 @@ class tst_WaveformLoader : public QObject
         return rvw::test::makeAudio(QDir(m_dir.path()), name, source, output);
     }
 
-    // Runs the steps ("<deck>:<file>" loads, "c" cancels all, "c<deck>" one deck, "s" sleeps
+    // Runs the steps ("<deck>:<file>" loads, "-" for no file at all, "c" cancels all, "c<deck>" one deck, "s" sleeps
     // without events, so nothing is delivered before the next step), waits for the expected
     // number of results, then drops the loader. Results in order: "<deck>=<buckets>" loaded,
     // "<deck>!" failed with a reason.
@@ -48,9 +48,10 @@ class tst_WaveformLoader : public QObject
                     QThread::msleep(50);
                 else if (step.startsWith('c'))
                     step == "c" ? loader.cancel() : loader.cancel(step.mid(1).toInt());
+                else if (const QString file = step.section(':', 1); file != "-")
+                    loader.load(step.section(':', 0, 0).toInt(), QDir(m_dir.path()).filePath(file));
                 else
-                    loader.load(step.section(':', 0, 0).toInt(),
-                                QDir(m_dir.path()).filePath(step.section(':', 1)));
+                    loader.load(step.section(':', 0, 0).toInt(), QString());
             }
             if (!QTest::qWaitFor([&] { return results.size() >= expected; }, 20000))
                 results << "timed out";
@@ -147,6 +148,7 @@ private slots:
         QTest::newRow("second load wins, invalid decks ignored")
             << QStringList{"0:two", "2:one", "-1:one", "0:one"} << "0=25";
         QTest::newRow("damaged and missing files fail") << QStringList{"1:broken", "0:missing"} << "1! 0!";
+        QTest::newRow("a folder or no file at all fails") << QStringList{"1:", "0:-"} << "1! 0!";
         QTest::newRow("cancel, queued and decoding")
             << QStringList{"0:long", "c", "1:long", "s", "c", "0:one"} << "0=25";
         QTest::newRow("dropped while decoding") << QStringList{"0:long", "s"} << "";
