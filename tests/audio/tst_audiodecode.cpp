@@ -82,7 +82,7 @@ private slots:
         QTest::newRow("warning, exit 1 and a partial sample after audio") << "head -c 4003 /dev/zero; echo 'some warning' >&2; exit 1" << 5 << "1000 samples from 0, 90 ms";
         QTest::newRow("cut at the limit, no length given") << "head -c 44100 /dev/zero" << 1 << "11025 samples from 0, 0 ms";
         QTest::newRow("cut at the limit, length given") << "printf '%s\\n' '[info]     Duration: 00:00:09.00, x' '[info]   Duration: 01:02:03.45, start: 0.000000, bitrate: 128 kb/s' >&2; head -c 44100 /dev/zero" << 1 << "11025 samples from 0, 3723450 ms";
-        QTest::newRow("only the error lines and untagged ones, trimmed") << "printf '%s\\n' \"[info] Input #0, mp3, from 'x.mp3':\" '[info]   Duration: N/A' '[mp3 @ 0x5a] [warning] odd frame' '[mp3 @ 0x5a] [error] Header missing' '[error] x.mp3: Invalid data found' '  Untagged  ' >&2; exit 1" << 5 << "[mp3 @ 0x5a] Header missing\nx.mp3: Invalid data found\nUntagged";
+        QTest::newRow("only the error lines and untagged ones, trimmed") << "printf '%s\\n' \"[info] Input #0, mp3, from 'x.mp3':\" '[info]   Duration: N/A' '[mp3 @ 0x5a] [warning] odd frame' '[mp3 @ 0x5a] [error] Header missing' '[error] x.mp3: Invalid data found' '  Untagged  ' '[a] [b] [info] a tag only after two prefixes' >&2; exit 1" << 5 << "[mp3 @ 0x5a] Header missing\nx.mp3: Invalid data found\nUntagged\n[a] [b] [info] a tag only after two prefixes";
         QTest::newRow("exit code only") << "exit 3" << 5 << "ffmpeg failed (exit 3)";
         QTest::newRow("crashes") << "kill -9 $$" << 5 << "ffmpeg failed (exit 9)";
         QTest::newRow("less than one sample") << "printf abc" << 5 << "ffmpeg produced no audio";
