@@ -140,6 +140,14 @@ QString folderOf(const QString &path)
     return QFileInfo(path).absolutePath();
 }
 
+// Runs a system call that sets errno unless the fault hook fails it first; 0 or the errno.
+template <typename Call> int attempt(Op op, const QString &path, Call call)
+{
+    if (const int e = injected(op, path))
+        return e;
+    return call() == 0 ? 0 : errno;
+}
+
 // Renames without ever replacing an existing file. Returns 0 or errno; EEXIST means the
 // target is taken. Where the system has no such rename, a hard link and an unlink do it.
 int renameNoReplace(const QString &from, const QString &to, Op op)
@@ -149,15 +157,16 @@ int renameNoReplace(const QString &from, const QString &to, Op op)
     const QByteArray f = native(from);
     const QByteArray t = native(to);
 #ifdef RENAME_NOREPLACE
-    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return errno;
+    const int exclusive = attempt(Op::Exclusive, to, [&] {
+        return ::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE);
+    });
+    if (exclusive != EINVAL && exclusive != ENOSYS && exclusive != ENOTSUP)
+        return exclusive;
 #endif
-    if (::link(f.constData(), t.constData()) != 0) {
-        const int e = errno;
-        if (e != EPERM && e != ENOTSUP && e != EOPNOTSUPP && e != ENOSYS)
-            return e;
+    const int linked = attempt(Op::Link, to, [&] { return ::link(f.constData(), t.constData()); });
+    if (linked != 0) {
+        if (linked != EPERM && linked != ENOTSUP && linked != EOPNOTSUPP && linked != ENOSYS)
+            return linked;
         // Neither an exclusive rename nor hard links (some network shares): look, then rename.
         struct stat st = {};
         if (::lstat(t.constData(), &st) == 0)

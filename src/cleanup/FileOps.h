@@ -22,6 +22,9 @@ enum class Op
     Write,  // one block written into a new file; `position` is where the block would end
     Sync,   // flushing a file or a folder to the disk
     Remove, // unlinking a file
+    // What the file system offers for a rename that never replaces (`path` is the target):
+    Exclusive, // the system's own such rename (ENOTSUP here: there is none, a hard link is tried)
+    Link,      // a hard link to the target (EPERM here: none either, as on some network shares)
 };
 
 // Returns the errno the operation on `path` must fail with, or 0 to let it run.

@@ -217,6 +217,7 @@ private slots:
         QTest::newRow("copy not synced") << EXDEV << int(Op::Sync) << part << 1 << EIO << kept.arg("the copy could not be written to the disk: E");
         QTest::newRow("copy not put in place") << EXDEV << int(Op::Place) << part << 1 << EIO << kept.arg("the copy could not be put in place: E");
         QTest::newRow("folder not synced after placing") << EXDEV << int(Op::Sync) << "Q/.*/Music$" << 1 << EIO << kept.arg("the copy could not be written to the disk: E");
+        QTest::newRow("folder sync not supported: as durable as it gets") << EXDEV << int(Op::Sync) << "Q/.*/Music$" << 1 << EINVAL << moved.arg(" []");
         QTest::newRow("original not removable") << EXDEV << int(Op::Remove) << "lib/Music/a\\.flac$" << 1 << EACCES << kept.arg("cannot remove W/lib/Music/a.flac: E");
         QTest::newRow("copy reads back wrong") << EXDEV << int(Op::Sync) << part << 1 << -2 << kept.arg("the copy read back differs from the original");
         QTest::newRow("original changed while copied") << EXDEV << int(Op::Sync) << part << 1 << -1 << kept.arg("the file changed while it was copied");
@@ -269,6 +270,44 @@ private slots:
         const auto back = injectFaults([rename](Op o, const QString &, qint64) { return o == Op::Rename ? rename : 0; });
         const QString undone = summary(ActionRunner::undo(r.manifestPath));
         QCOMPARE(undone + " => " + state(), "1 ok 0 B, 0 failed [] => Q/B/Music/ lib/Music/a.flac | ");
+    }
+
+    // Some file systems lack the rename that never replaces, some hard links too (exFAT, some
+    // network shares): a move and its undo go by a hard link, else by a look and a rename, and a
+    // file that took the place in between stays where it is.
+    void withoutExclusiveRename_data()
+    {
+        QTest::addColumn<int>("exclusive");
+        QTest::addColumn<int>("link");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<QString>("outcome");
+        const QString moved = "1 ok 3000 B, 0 failed, manifest [] => Q/B/a.mp3<-a.mp3 | undo-B.json";
+        QTest::newRow("hard link, then unlink") << ENOSYS << 0 << false << moved;
+        QTest::newRow("no hard links either: look, then rename") << ENOTSUP << EPERM << false << moved;
+        QTest::newRow("no hard links, place taken in between")
+            << ENOTSUP << EPERM << true << "0 ok 0 B, 1 failed [Could not move W/a.mp3: W/Q/B/a.mp3 already exists] => Q/B/a.mp3<-other a.mp3 a.mp3 | ";
+        // The undo manifest goes first, the same way, so nothing moves.
+        QTest::newRow("hard link failing for another reason") << ENOSYS << EIO << false << "0 ok 0 B, 1 failed [Nothing was moved: the undo manifest cannot be written (cannot write U/undo-B.json: E).] => Q/ a.mp3 | ";
+    }
+
+    void withoutExclusiveRename()
+    {
+        QFETCH(int, exclusive);
+        QFETCH(int, link);
+        QFETCH(bool, taken);
+        QFETCH(QString, outcome);
+        const QString a = make("a.mp3");
+        const auto faults = injectFaults([&](Op o, const QString &path, qint64) {
+            if (taken && o == Op::Link && path.endsWith("/a.mp3"))
+                make(QDir(m_work->path()).relativeFilePath(path), 100, "other a.mp3");
+            return o == Op::Exclusive ? exclusive : o == Op::Link ? link : 0;
+        });
+        const auto r = ActionRunner::execute({a}, ActionRunner::Quarantine, quarantine(), {});
+        QCOMPARE(summary(r, link) + " => " + normalise(state(), link), outcome);
+        if (r.succeeded == 0)
+            return;
+        const QString undone = summary(ActionRunner::undo(r.manifestPath));
+        QCOMPARE(undone + " => " + state(), "1 ok 0 B, 0 failed [] => Q/B/ a.mp3 | ");
     }
 
     // The manifest is on disk with every planned move before the first file moves, and holds
@@ -375,11 +414,14 @@ private slots:
                  "a regular file; Refused to restore W/Q/B/lib/4.mp3: its size changed since the clean-up; Refused to restore "
                  "lib/5.mp3: the original place is not a plain absolute path; Refused to restore W/lib/../lib/6.mp3: the original "
                  "place is not a plain absolute path]");
-        // The batch folder rewritten: every entry is foreign now.
+        // The batch folder rewritten, or written relative to wherever the program happens to
+        // run: every entry is foreign now.
         manifest = QJsonDocument::fromJson(original).object();
-        manifest.insert("quarantineRoot", m_work->path());
-        QVERIFY(writeBytes(done.manifestPath, QJsonDocument(manifest).toJson()));
-        QCOMPARE(summary(ActionRunner::undo(done.manifestPath)).count("not inside the clean-up's quarantine folder"), 8);
+        for (const QString &root : {m_work->path(), QDir(m_work->path()).relativeFilePath(batch)}) {
+            manifest.insert("quarantineRoot", root);
+            QVERIFY(writeBytes(done.manifestPath, QJsonDocument(manifest).toJson()));
+            QCOMPARE(summary(ActionRunner::undo(done.manifestPath)).count("not inside the clean-up's quarantine folder"), 8);
+        }
         QVERIFY(writeBytes(done.manifestPath, original));
         QCOMPARE(summary(ActionRunner::undo(done.manifestPath)), "8 ok 0 B, 0 failed []");
         QCOMPARE(state(), "Q/B/lib/ Q/B/link.mp3<-victim/song.mp3 lib/0.mp3 lib/1.mp3 lib/2.mp3 lib/3.mp3 lib/4.mp3 lib/5.mp3 "
