@@ -93,6 +93,7 @@ private slots:
         QTest::newRow("wav unsigned 8-bit") << 44100 << u8 << stereo << "10:0.25/0.50/0.98 0.056";
         QTest::newRow("wav signed 32-bit") << 48000 << s32 << stereo << "10:0.25/0.50/0.98 0.056";
         QTest::newRow("wav float") << 44100 << f32 << stereo << "10:0.25/0.50/0.98 0.056";
+        QTest::newRow("wav 16-bit mono") << 44100 << s16 << QList<double>{0.25} << "10:0.25/0.25/0.98 0.035";
         // Decoded only when asked for float samples.
         QTest::newRow("flac 24-bit mono 44.1k")
             << 44100 << QStringList{"-c:a", "flac"} << QList<double>{0.25} << "10:0.25/0.25/0.98 0.035";
