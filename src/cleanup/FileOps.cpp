@@ -38,6 +38,14 @@ int injected(Op op, const QString &path, qint64 position = 0)
     return g_hook ? g_hook(op, path, position) : 0;
 }
 
+// Runs a system call that sets errno unless the fault hook fails it first; 0 or the errno.
+template <typename Call> int attempt(Op op, const QString &path, Call call)
+{
+    if (const int e = injected(op, path))
+        return e;
+    return call() == 0 ? 0 : errno;
+}
+
 QByteArray native(const QString &path)
 {
     return QFile::encodeName(path);
@@ -118,10 +126,7 @@ int writeAll(int fd, const QString &path, const char *data, qint64 size, qint64 
 
 int syncDescriptor(int fd, const QString &path, bool dataOnly = false)
 {
-    if (const int e = injected(Op::Sync, path))
-        return e;
-    const int result = dataOnly ? ::fdatasync(fd) : ::fsync(fd);
-    return result == 0 ? 0 : errno;
+    return attempt(Op::Sync, path, [&] { return dataOnly ? ::fdatasync(fd) : ::fsync(fd); });
 }
 
 // Makes a rename or a new name in `folder` durable. Some file systems cannot sync a folder
@@ -138,14 +143,6 @@ int syncFolder(const QString &folder)
 QString folderOf(const QString &path)
 {
     return QFileInfo(path).absolutePath();
-}
-
-// Runs a system call that sets errno unless the fault hook fails it first; 0 or the errno.
-template <typename Call> int attempt(Op op, const QString &path, Call call)
-{
-    if (const int e = injected(op, path))
-        return e;
-    return call() == 0 ? 0 : errno;
 }
 
 // Renames without ever replacing an existing file. Returns 0 or errno; EEXIST means the
@@ -343,9 +340,7 @@ bool moveFile(const QString &from, const QString &to, QString *error)
 
 bool removeFile(const QString &path, QString *error)
 {
-    int e = injected(Op::Remove, path);
-    if (e == 0 && ::unlink(native(path).constData()) != 0)
-        e = errno;
+    const int e = attempt(Op::Remove, path, [&] { return ::unlink(native(path).constData()); });
     if (e != 0)
         return fail(error, QObject::tr("cannot remove %1: %2").arg(path, systemText(e)));
     return true;
@@ -363,9 +358,8 @@ bool writeAtomically(const QString &path, const QByteArray &bytes, bool replace,
     if (e == 0 && out.close() != 0)
         e = errno;
     if (e == 0 && replace) {
-        e = injected(Op::Place, temporary);
-        if (e == 0 && ::rename(native(temporary).constData(), native(path).constData()) != 0)
-            e = errno;
+        e = attempt(Op::Place, temporary,
+                    [&] { return ::rename(native(temporary).constData(), native(path).constData()); });
     } else if (e == 0) {
         e = renameNoReplace(temporary, path, Op::Place);
     }
